@@ -1,0 +1,6 @@
+// Chief header of the image model: the image buffer, pixel formats and colour rules, and the
+// shared row and buffer utilities.
+#pragma once
+
+#include "image/iebitmap.h"
+#include "image/iepixel.h"
