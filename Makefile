@@ -39,5 +39,11 @@ test-asan: $(ASAN_BUILD)/build.ninja
 bench: build
 	tools/run-benchmarks.sh $(BUILD)
 
+# A libFuzzer run of one target: make fuzz FUZZ=jpeg SECONDS=600
+FUZZ    ?= jpeg
+SECONDS ?= 600
+fuzz: deps
+	tools/run-fuzz.sh $(FUZZ) $(SECONDS)
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

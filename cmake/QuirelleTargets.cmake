@@ -5,6 +5,12 @@ if(QUIRELLE_WERROR)
   list(APPEND QUIRELLE_WARNINGS -Werror)
 endif()
 
+if(QUIRELLE_FUZZ)
+  # Coverage for the engine; the fuzz programs themselves link the fuzzer runtime.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(QUIRELLE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
@@ -33,4 +39,14 @@ function(quirelle_test name)
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QUIRELLE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# quirelle_folder_library(<name> <folder> <deps>...): the static library of one folder, built from
+# every .cpp file directly in it. A folder without sources yet gets an empty library.
+function(quirelle_folder_library name folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT sources)
+    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  quirelle_library(${name} SOURCES ${sources} DEPENDS ${ARGN})
 endfunction()

@@ -1,0 +1,2 @@
+quirelle_bench(bench_bitmap SOURCES bitmap_bench.cpp DEPENDS quirelle_engine)
+quirelle_bench_program(bench_bitmap_large_fill SOURCES bitmap_large_fill.cpp DEPENDS quirelle_engine)
