@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <locale>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -127,6 +130,31 @@ TEST(PdfNumbers, GeneralFormatWithFifteenSignificantDigits) {
         EXPECT_EQ(FormatPdfNumber(c.value), c.expected) << c.value;
         TIEPDFNumericObject number(c.value);
         EXPECT_EQ(Written(number), c.expected);
+    }
+}
+
+TEST(PdfNumbers, RandomValuesKeepFifteenDigitsInTheRightNotation) {
+    std::mt19937_64 random(20261209);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-30, 30);
+    for (int i = 0; i < 20000; ++i) {
+        const double value = mantissa(random) * std::pow(10.0, exponent(random));
+        const std::string text = FormatPdfNumber(value);
+        double parsed = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), parsed);
+        ASSERT_EQ(result.ptr, text.data() + text.size()) << text;
+        ASSERT_LE(std::fabs(parsed - value), std::fabs(value) * 6e-15) << text;
+        const std::string digits = text.substr(0, text.find('E'));
+        std::string significant;
+        for (char c : digits)
+            if (std::isdigit(static_cast<unsigned char>(c))) significant += c;
+        significant.erase(0, significant.find_first_not_of('0'));
+        ASSERT_LE(significant.size(), 15u) << text;
+        const double magnitude = std::fabs(parsed);
+        ASSERT_EQ(text.find('E') != std::string::npos, magnitude >= 1e15 || magnitude < 0.00001) << text;
+        if (text.find('.') != std::string::npos) {
+            ASSERT_NE(digits.back(), '0') << text;  // no trailing zeros
+        }
     }
 }
 
