@@ -1,0 +1,2 @@
+quirelle_bench(bench_pdf_serializer SOURCES pdf_serializer_bench.cpp DEPENDS quirelle_engine)
+quirelle_bench_program(bench_pdf_large_document SOURCES pdf_large_document.cpp DEPENDS quirelle_engine)
