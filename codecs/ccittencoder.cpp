@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "codecs/iebitreverse.h"
+#include "platform/ieexception.h"
 #include "platform/iestreams.h"
 
 namespace quirelle {
@@ -222,12 +224,20 @@ void EncodeRow(FaxKind kind, const uint8_t* row, int32_t width, TStream& output,
 
 void CcittEncodeRowG3(const uint8_t* row, int32_t width, TStream& output, int32_t fillOrder, uint8_t* cancelFlag,
                       TCcittEncoderState& state) {
-    EncodeRow(FaxKind::G3, row, width, output, fillOrder, cancelFlag, state);
+    try {
+        EncodeRow(FaxKind::G3, row, width, output, fillOrder, cancelFlag, state);
+    } catch (const std::bad_alloc&) {
+        throw EIEOutOfMemory();
+    }
 }
 
 void CcittEncodeRowG4(const uint8_t* row, int32_t width, TStream& output, int32_t fillOrder, uint8_t* cancelFlag,
                       TCcittEncoderState& state) {
-    EncodeRow(FaxKind::G4, row, width, output, fillOrder, cancelFlag, state);
+    try {
+        EncodeRow(FaxKind::G4, row, width, output, fillOrder, cancelFlag, state);
+    } catch (const std::bad_alloc&) {
+        throw EIEOutOfMemory();
+    }
 }
 
 }  // namespace quirelle

@@ -42,6 +42,7 @@ struct TCcittEncoderState {
 // code bits into each byte from the most significant bit down, 2 from the least significant bit
 // up (any other value counts as 1). When the stream stores fewer bytes than offered, *cancelFlag
 // (if given) is set to 1 and coding goes on; streams that raise on failure raise through here.
+// Running out of memory raises EIEOutOfMemory.
 void CcittEncodeRowG3(const uint8_t* row, int32_t width, TStream& output, int32_t fillOrder, uint8_t* cancelFlag,
                       TCcittEncoderState& state);
 void CcittEncodeRowG4(const uint8_t* row, int32_t width, TStream& output, int32_t fillOrder, uint8_t* cancelFlag,

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace quirelle::test {
@@ -175,5 +177,64 @@ int64_t TShortWriteStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TShortWriteStream::Seek(int64_t, TSeekOrigin) { return static_cast<int64_t>(bytes_.size()); }
+
+}  // namespace quirelle::test
+
+namespace quirelle::test {
+
+std::vector<uint8_t> SingleImagePdf(int32_t width, int32_t height, const std::string& imageEntries,
+                                    const std::vector<uint8_t>& data) {
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    auto object = [&](const std::string& body) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
+           "] /Resources << /XObject << /Im0 4 0 R >> >> /Contents 5 0 R >>");
+    object("<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h + " " + imageEntries +
+           " /Length " + std::to_string(data.size()) + " >>\nstream\n" + std::string(data.begin(), data.end()) +
+           "\nendstream");
+    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t off : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return std::vector<uint8_t>(pdf.begin(), pdf.end());
+}
+
+bool ReadPgm(const std::vector<uint8_t>& file, int32_t& width, int32_t& height, std::vector<uint8_t>& pixels) {
+    size_t at = 0;
+    std::vector<std::string> fields;
+    while (fields.size() < 4 && at < file.size()) {
+        const char c = static_cast<char>(file[at]);
+        if (c == '#') {
+            while (at < file.size() && file[at] != '\n') ++at;
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            ++at;
+        } else {
+            std::string field;
+            while (at < file.size() && !std::isspace(file[at])) field += static_cast<char>(file[at++]);
+            fields.push_back(field);
+        }
+    }
+    ++at;
+    if (fields.size() != 4 || fields[0] != "P5" || fields[3] != "255") return false;
+    width = std::stoi(fields[1]);
+    height = std::stoi(fields[2]);
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (width <= 0 || height <= 0 || file.size() < at + n) return false;
+    pixels.assign(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at + n));
+    return true;
+}
 
 }  // namespace quirelle::test

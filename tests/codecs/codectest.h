@@ -68,3 +68,16 @@ private:
 };
 
 }  // namespace quirelle::test
+
+namespace quirelle::test {
+
+// A one-page PDF whose page is exactly the image (width x height points), drawn from one image
+// XObject with the given dictionary entries (filter, decode parameters, colour space, bits) and
+// stream data.
+std::vector<uint8_t> SingleImagePdf(int32_t width, int32_t height, const std::string& imageEntries,
+                                    const std::vector<uint8_t>& data);
+
+// Reads a binary PGM (P5, maxval 255); false when the file is not one.
+bool ReadPgm(const std::vector<uint8_t>& file, int32_t& width, int32_t& height, std::vector<uint8_t>& pixels);
+
+}  // namespace quirelle::test
