@@ -1,0 +1,2 @@
+quirelle_bench(bench_codecs SOURCES codecs_bench.cpp codecs_page.cpp DEPENDS quirelle_engine)
+quirelle_bench_program(bench_fax_libtiff SOURCES fax_vs_libtiff.cpp codecs_page.cpp DEPENDS quirelle_engine)
