@@ -590,6 +590,7 @@ TEST(PnmWrite, BitmapRowsAreInvertedWithZeroPadding) {
 TEST(PnmWrite, ReportsProgressAndStopsWhenCancelled) {
     PnmWrite w;
     ASSERT_TRUE(w.bitmap.Allocate(1, 4, ie24RGB));
+    w.bitmap.Fill(0);
     std::vector<int32_t> seen;
     w.progress.ProgressNotify = [&](TImageIO*, int32_t percent) {
         seen.push_back(percent);
