@@ -57,6 +57,37 @@ struct Weights {
     }
 };
 
+// GrayOf8 over rows of blue-green-red pixels. With the usual weights (none negative, summing to
+// at most 100) the weighted sum v is at most 25,500, where v / 100 equals (v x 5243) >> 19
+// exactly; the three products, premultiplied by 5243, then come from tables, which keeps the
+// loop free of multiplications.
+class GrayRows {
+public:
+    GrayRows() {
+        const Weights w;
+        fast_ = w.r >= 0 && w.g >= 0 && w.b >= 0 && w.r + w.g + w.b <= 100;
+        if (!fast_) return;
+        for (uint32_t c = 0; c < 256; ++c) {
+            red_[c] = static_cast<uint32_t>(w.r) * c * 5243u;
+            green_[c] = static_cast<uint32_t>(w.g) * c * 5243u;
+            blue_[c] = static_cast<uint32_t>(w.b) * c * 5243u;
+        }
+    }
+    void Convert(const uint8_t* __restrict bgr, uint8_t* __restrict gray, int32_t n) const {
+        if (!fast_) {
+            const Weights w;
+            for (int32_t x = 0; x < n; ++x) gray[x] = w.Gray(bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]);
+            return;
+        }
+        for (int32_t x = 0; x < n; ++x)
+            gray[x] = static_cast<uint8_t>((red_[bgr[3 * x + 2]] + green_[bgr[3 * x + 1]] + blue_[bgr[3 * x]]) >> 19);
+    }
+
+private:
+    bool fast_ = false;
+    uint32_t red_[256], green_[256], blue_[256];
+};
+
 // Restores both buffers' access modes and writes back their last mapped rows.
 class AccessScope {
 public:
@@ -239,9 +270,7 @@ private:
     void BgrTo(const uint8_t* bgr, uint8_t* dst, int32_t n) {
         const Weights wt;
         switch (to_) {
-            case ie8g:
-                for (int32_t x = 0; x < n; ++x) dst[x] = wt.Gray(bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]);
-                break;
+            case ie8g: gray8_.Convert(bgr, dst, n); break;
             case ie16gray:
                 for (int32_t x = 0; x < n; ++x) PutWord(dst + 2 * x, GrayOf16(bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]));
                 break;
@@ -411,7 +440,9 @@ private:
         if (from_ == ie8p || from_ == ie8g) {
             // One byte in: convert the 256 possible pixels once, then look them up.
             const auto size = static_cast<size_t>(IEBitsPerPixelOf(to_) / 8);
-            std::vector<uint8_t> identity(256), lut(256 * size);
+            // (The identity row is sized for any source format, though only its first 256
+            // bytes are read.)
+            std::vector<uint8_t> identity(256 * 8, 0), lut(256 * size);
             for (int i = 0; i < 256; ++i) identity[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
             PixelRow(identity.data(), lut.data(), 256);
             const uint8_t* table = lut.data();
@@ -447,7 +478,7 @@ private:
             RowToBgr(src, bgr_.data(), w_, false);
             bgr = bgr_.data();
         }
-        for (int32_t x = 0; x < w_; ++x) gray[x] = wt.Gray(bgr[3 * x + 2], bgr[3 * x + 1], bgr[3 * x]);
+        gray8_.Convert(bgr, gray, w_);
     }
 
     // Packs one ie1g row: bit x is white when white(x).
@@ -564,6 +595,7 @@ private:
     double rangeLow_ = 0, rangeHigh_ = 0;
     std::vector<uint8_t> rangeLut_;
     std::vector<uint8_t> bgr_, gray_;
+    GrayRows gray8_;
 };
 
 // Platform bitmap depth that holds a buffer format, or pfCustom when none does.

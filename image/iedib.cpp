@@ -95,15 +95,16 @@ struct Layout {
 // of its stride (bytes beyond the block read as 0).
 template <class Decode>
 void ImportRows(const Layout& dib, RowSink& sink, size_t used, Decode decode) {
-    std::vector<uint8_t> staging(static_cast<size_t>(dib.stride));
+    std::vector<uint8_t> staging;  // for rows the block holds only part of (or none)
+    const auto stride = static_cast<size_t>(dib.stride);
     for (int64_t k = 0; k < dib.height; ++k) {
         uint8_t* dst = sink.Row(k, used);
         if (!dst) break;
-        const uint64_t start = static_cast<uint64_t>(k) * static_cast<uint64_t>(dib.stride);
-        const std::span<const uint8_t> present = Clip(dib.rows, start, static_cast<uint64_t>(dib.stride));
+        const uint64_t start = static_cast<uint64_t>(k) * stride;
+        const std::span<const uint8_t> present = Clip(dib.rows, start, stride);
         const uint8_t* src = present.data();
-        if (present.size() < staging.size()) {
-            std::fill(staging.begin(), staging.end(), uint8_t{0});
+        if (present.size() < stride) {
+            staging.assign(stride, 0);
             if (!present.empty()) std::memcpy(staging.data(), present.data(), present.size());
             src = staging.data();
         }
