@@ -3,4 +3,6 @@
 #pragma once
 
 #include "image/iebitmap.h"
+#include "image/iedib.h"
 #include "image/iepixel.h"
+#include "image/ierowutils.h"

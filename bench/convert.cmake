@@ -1,0 +1,1 @@
+quirelle_bench(bench_convert SOURCES convert_bench.cpp DEPENDS quirelle_engine)
