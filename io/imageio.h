@@ -1,22 +1,61 @@
 // TImageIO: the image I/O object. It owns (or borrows from an image view) one image buffer and
-// owns one parameter set; every load, save and document operation works on that pair.
+// owns one parameter set; every load, save and document operation works on that pair. A
+// PostScript and a PDF document can be open on it at the same time; destroying it completes both.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "image/iebitmap.h"
 #include "io/ioparams.h"
 #include "io/ioprogress.h"
+#include "platform/iethreads.h"
 
 namespace quirelle {
+
+class TStream;
+class TIEWideFileStream;
+struct PsDocState;
+class TImageIO;
+
+using TIEFinishEvent = std::function<void(TImageIO* sender)>;
+
+// A background worker running one operation of an I/O object. It registers itself in the
+// object's worker list when created and removes itself (signalling the object when the list
+// becomes empty) when the operation ends; it frees itself.
+class TIEIOThread {
+public:
+    // Operation kinds (the shape of the call the worker makes).
+    enum Kind : uint8_t {
+        kPath = 0, kIntPath = 1, kStream = 2, kPathResult = 3, kSelf = 4, kStreamResult = 5, kPathInt = 6,
+        kStreamInt = 7, kTwoValues = 8, kInt = 9, kPathIntsFlag = 10, kPath2 = 11, kFlag = 12
+    };
+    // Starts the worker at once.
+    static void Start(TImageIO& owner, Kind kind, std::function<void()> operation);
+
+    Kind OperationKind() const { return kind_; }
+    std::thread::id ThreadId() const { return threadId_; }
+
+private:
+    TIEIOThread(TImageIO& owner, Kind kind, std::function<void()> operation);
+    void Run();
+    TImageIO& owner_;
+    Kind kind_;
+    std::function<void()> operation_;
+    std::thread::id threadId_;
+};
 
 class TImageIO {
 public:
     // An I/O object with a buffer of its own.
     TImageIO();
     // An I/O object working on a buffer it does not own (the image view's), optionally telling
-    // the view about resolution changes.
+    // the view about resolution changes and receiving the notices of background workers.
     explicit TImageIO(TIEBitmap* buffer, IImageViewLink* view = nullptr);
     virtual ~TImageIO();
     TImageIO(const TImageIO&) = delete;
@@ -28,21 +67,70 @@ public:
     bool OwnsBuffer() const { return ownsBuffer_; }
 
     IImageViewLink* AttachedView() const { return view_; }
+    // Detaches the view (the buffer stays borrowed).
+    void DetachView() { view_ = nullptr; }
     // A plain picture attached instead of a view; its pixels are copied into the buffer before
     // each operation.
     void AttachPicture(TBitmap* picture) { picture_ = picture; }
     TBitmap* AttachedPicture() const { return picture_; }
 
+    // --- PostScript documents
+    // Creates the file (overwriting an existing one) and writes the header. A document already
+    // open is ended first. Raises "Cannot create file ..." when the file cannot be created.
+    void BeginPsDocument(const std::filesystem::path& path);
+    // Appends the buffer's image as the next page; nothing when no document is open.
+    void AddPsPage();
+    // Writes the trailer and closes the file; nothing when no document is open.
+    void EndPsDocument();
+    bool PsDocumentOpen() const { return psState_ != nullptr; }
+    void SavePsToStream(TStream& stream);
+    void SavePsToFile(const std::filesystem::path& path);
+
+    // --- supporting operations
+    // False when there is no buffer or (allowed non-zero, bit n = pixel format n) its format is
+    // not allowed; copies an attached picture into the buffer first.
+    bool PrepareBuffer(uint16_t allowedFormats = 0);
+    virtual void ReportProgress(TImageIO* sender, int32_t percent);
+    virtual void ReportFinish();
+    bool InWorkerThread();
+    void WaitForWorkers(bool cancel);
+    int32_t WorkerCount();
+
     // Shared cancel/error flag; ProgressRecord::CancelFlag points here.
     uint8_t CancelRequested = 0;
+    TIEProgressEvent OnProgress;
+    TIEFinishEvent OnFinishWork;
+    // Background mode: one-page saves (and loads) run on a worker when a view is attached.
+    bool RunInBackground = false;
+
+protected:
+    // Converts the buffer to ie24RGB unless it is ie1g or ie24RGB, resets the cancel flag and
+    // fills a progress record.
+    ProgressRecord PreparePage();
+    bool UseBackground();
+    // Posts a notice to the view's thread when a worker reports while a view with a window is
+    // attached; returns false when the notice should be delivered directly instead.
+    bool PostToView(uint32_t message, int32_t param, std::function<void()> deliver);
 
 private:
+    friend class TIEIOThread;
+    void SavePsWork(TStream& stream);
+
     TIEBitmap* buffer_ = nullptr;
     std::unique_ptr<TIEBitmap> ownedBuffer_;
     bool ownsBuffer_ = true;
     IImageViewLink* view_ = nullptr;
     TBitmap* picture_ = nullptr;
     std::unique_ptr<TIOParamsVals> params_;
+
+    std::unique_ptr<PsDocState> psState_;
+    std::unique_ptr<TIEWideFileStream> psStream_;
+
+    std::mutex lock_;
+    std::vector<TIEIOThread*> workers_;
+    TIEEvent idle_;
+    // Lets notices queued for the view know whether this object still exists.
+    std::shared_ptr<TImageIO*> alive_;
 };
 
 }  // namespace quirelle

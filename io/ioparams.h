@@ -78,6 +78,9 @@ public:
     virtual void EndUpdate() = 0;
     virtual void SetDpiX(int32_t dpi) = 0;
     virtual void SetDpiY(int32_t dpi) = 0;
+    // Whether the view sits in a window: only then do background workers post their notices to
+    // the user-interface thread instead of calling the events themselves.
+    virtual bool HasParentWindow() { return false; }
 };
 
 // The Exif block (reset by ClearExifBlock).
