@@ -25,7 +25,7 @@ constexpr int64_t kCopyPiece = 196607;
 // Encodes one block as ASCII85 text onto the memory stream and adds its digit count to total.
 void WriteAscii85(TMemoryStream& output, const uint8_t* data, int32_t count, int64_t& total) {
     if (count <= 0) return;
-    std::vector<uint8_t> text(static_cast<size_t>(Ascii85BlockMaxSize(count)));
+    std::vector<uint8_t> text(static_cast<size_t>(Ascii85MaxEncodedSize(count)));
     const uint8_t* source = data;
     uint8_t* destination = text.data();
     const int32_t written = EncodeAscii85Block(source, count, destination, total);
@@ -139,12 +139,12 @@ int64_t PsEncodeImageData(TMemoryStream& output, TIEBitmap& buffer, TIOParamsVal
                 std::memcpy(block.data() + static_cast<size_t>(r) * rowBytes, buffer.RowAddress(r), static_cast<size_t>(rowBytes));
                 if (progress.ProgressNotify) progress.Notify(static_cast<int32_t>(r * progress.PercentPerUnit));
             }
-            std::vector<uint8_t> packed(static_cast<size_t>(PackBitsMaxSize(static_cast<int64_t>(block.size()))));
+            std::vector<uint8_t> packed(static_cast<size_t>(PackBitsMaxEncodedSize(static_cast<int64_t>(block.size()))));
             const int32_t n = EncodePackBits(block.data(), static_cast<int32_t>(block.size()), packed.data());
             WriteAscii85(output, packed.data(), n, total);
         } else {
             TMemoryStream fax;
-            TIECcittEncoderState state;
+            TCcittEncoderState state;
             uint8_t dummyCancel = 0;
             uint8_t* cancel = progress.CancelFlag ? progress.CancelFlag : &dummyCancel;
             const bool g4 = coding == 1;
@@ -167,7 +167,7 @@ int64_t PsEncodeImageData(TMemoryStream& output, TIEBitmap& buffer, TIOParamsVal
 
     // Colour: one PackBits block per row and colour plane, red, green, blue.
     std::vector<uint8_t> plane(static_cast<size_t>(w));
-    std::vector<uint8_t> packed(static_cast<size_t>(PackBitsMaxSize(w)));
+    std::vector<uint8_t> packed(static_cast<size_t>(PackBitsMaxEncodedSize(w)));
     for (int32_t r = 0; r < h; ++r) {
         const uint8_t* row = buffer.RowAddress(r);
         for (int offset : {2, 1, 0}) {
