@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "output/pdf/iepdfpages.h"
 #include "output/postscript/iepsdoc.h"
 #include "platform/ieexception.h"
 #include "platform/iestreams.h"
@@ -75,6 +76,10 @@ TImageIO::~TImageIO() {
     // cannot be reported from here; the files are closed in any case.
     try {
         EndPsDocument();
+    } catch (...) {
+    }
+    try {
+        EndPdfDocument();
     } catch (...) {
     }
     alive_.reset();
@@ -194,7 +199,7 @@ void TImageIO::EndPsDocument() {
     if (state && stream) PsCloseDocument(state, *stream);
 }
 
-void TImageIO::SavePsWork(TStream& stream) {
+void TImageIO::SaveSinglePage(TStream& stream, TIESinglePageWriter writer) {
     CancelRequested = 0;
     struct Finish {
         TImageIO& io;
@@ -207,7 +212,7 @@ void TImageIO::SavePsWork(TStream& stream) {
     } finish{*this};
     if (!PrepareBuffer(0)) return;
     ProgressRecord progress = PreparePage();
-    PsWriteSinglePage(stream, *buffer_, *params_, progress);
+    writer(stream, *buffer_, *params_, progress);
 }
 
 void TImageIO::SavePsToStream(TStream& stream) {
@@ -215,18 +220,14 @@ void TImageIO::SavePsToStream(TStream& stream) {
         TIEIOThread::Start(*this, TIEIOThread::kStream, [this, &stream] { SavePsToStream(stream); });
         return;
     }
-    SavePsWork(stream);
+    SaveSinglePage(stream, PsWriteSinglePage);
 }
 
-void TImageIO::SavePsToFile(const std::filesystem::path& path) {
-    if (UseBackground()) {
-        TIEIOThread::Start(*this, TIEIOThread::kPath, [this, path] { SavePsToFile(path); });
-        return;
-    }
+void TImageIO::SaveToNewFile(const std::filesystem::path& path, TIESinglePageWriter writer, int32_t formatId) {
     {
         TIEWideFileStream file(path, ieCreateAlways);
         try {
-            SavePsWork(file);
+            SaveSinglePage(file, writer);
         } catch (...) {
             // A document that could not be completed is not left behind half written.
             std::error_code ec;
@@ -235,7 +236,56 @@ void TImageIO::SavePsToFile(const std::filesystem::path& path) {
         }
     }
     params_->SourcePath = path;
-    params_->FormatId = 17;
+    params_->FormatId = formatId;
+}
+
+void TImageIO::SavePsToFile(const std::filesystem::path& path) {
+    if (UseBackground()) {
+        TIEIOThread::Start(*this, TIEIOThread::kPath, [this, path] { SavePsToFile(path); });
+        return;
+    }
+    SaveToNewFile(path, PsWriteSinglePage, 17);
+}
+
+// =============================================================================================
+// PDF documents
+
+void TImageIO::BeginPdfDocument(const std::filesystem::path& path) {
+    CancelRequested = 0;
+    // Beginning a second document completes the first rather than abandoning it.
+    if (pdfState_ || pdfStream_) EndPdfDocument();
+    auto stream = std::make_unique<TIEWideFileStream>(path, ieCreateAlways);
+    pdfState_ = PdfOpenDocument();
+    pdfStream_ = std::move(stream);
+}
+
+void TImageIO::AddPdfPage() {
+    if (!pdfState_ || !pdfStream_) return;
+    if (!PrepareBuffer(0)) return;
+    ProgressRecord progress = PreparePage();
+    PdfAppendImagePage(*pdfState_, *buffer_, *params_, progress);
+}
+
+void TImageIO::EndPdfDocument() {
+    std::unique_ptr<TIEWideFileStream> stream = std::move(pdfStream_);
+    std::unique_ptr<PdfDocState> state = std::move(pdfState_);
+    if (state && stream) PdfCloseDocument(state, *stream, *params_);
+}
+
+void TImageIO::SavePdfToStream(TStream& stream) {
+    if (UseBackground()) {
+        TIEIOThread::Start(*this, TIEIOThread::kStream, [this, &stream] { SavePdfToStream(stream); });
+        return;
+    }
+    SaveSinglePage(stream, PdfWriteSinglePage);
+}
+
+void TImageIO::SavePdfToFile(const std::filesystem::path& path) {
+    if (UseBackground()) {
+        TIEIOThread::Start(*this, TIEIOThread::kPath, [this, path] { SavePdfToFile(path); });
+        return;
+    }
+    SaveToNewFile(path, PdfWriteSinglePage, 18);
 }
 
 }  // namespace quirelle

@@ -21,6 +21,7 @@ namespace quirelle {
 class TStream;
 class TIEWideFileStream;
 struct PsDocState;
+struct PdfDocState;
 class TImageIO;
 
 using TIEFinishEvent = std::function<void(TImageIO* sender)>;
@@ -86,6 +87,19 @@ public:
     void SavePsToStream(TStream& stream);
     void SavePsToFile(const std::filesystem::path& path);
 
+    // --- PDF documents
+    // Creates the file (overwriting an existing one) and sets up the document in memory; nothing
+    // is written until the end. A document already open is ended first.
+    void BeginPdfDocument(const std::filesystem::path& path);
+    // Adds the buffer's image as the next page (image data spooled to a temporary file).
+    void AddPdfPage();
+    // Writes the whole file with its Info dictionary and closes it; the document's state and
+    // temporary files are released also when writing fails.
+    void EndPdfDocument();
+    bool PdfDocumentOpen() const { return pdfState_ != nullptr; }
+    void SavePdfToStream(TStream& stream);
+    void SavePdfToFile(const std::filesystem::path& path);
+
     // --- supporting operations
     // False when there is no buffer or (allowed non-zero, bit n = pixel format n) its format is
     // not allowed; copies an attached picture into the buffer first.
@@ -114,7 +128,11 @@ protected:
 
 private:
     friend class TIEIOThread;
-    void SavePsWork(TStream& stream);
+    using TIESinglePageWriter = void (*)(TStream&, TIEBitmap&, TIOParamsVals&, ProgressRecord&);
+    // A one-page save: prepares the page, runs the writer, reports the finish in every case.
+    void SaveSinglePage(TStream& stream, TIESinglePageWriter writer);
+    // The same on a new file, which is removed again when the save fails.
+    void SaveToNewFile(const std::filesystem::path& path, TIESinglePageWriter writer, int32_t formatId);
 
     TIEBitmap* buffer_ = nullptr;
     std::unique_ptr<TIEBitmap> ownedBuffer_;
@@ -125,6 +143,8 @@ private:
 
     std::unique_ptr<PsDocState> psState_;
     std::unique_ptr<TIEWideFileStream> psStream_;
+    std::unique_ptr<PdfDocState> pdfState_;
+    std::unique_ptr<TIEWideFileStream> pdfStream_;
 
     std::mutex lock_;
     std::vector<TIEIOThread*> workers_;
