@@ -110,7 +110,9 @@ TEST(PdfPages, ImageDictionaryByCodingAndDepth) {
                                      (c.format == ie1g ? "1" : "8") + "\n/Width 20\n/Height 3\n>>\nstream\n";
         EXPECT_EQ(pdf.substr(afterLength, expected.size()), expected)
             << IEPixelFormatName(c.format) << " coding " << int(c.coding);
-        if (c.format == ie1g && c.coding == 4) EXPECT_EQ(params.PdfImageCoding, 3);  // the change stays
+        if (c.format == ie1g && c.coding == 4) {
+            EXPECT_EQ(params.PdfImageCoding, 3);  // the change stays
+        }
     }
 }
 
@@ -278,10 +280,10 @@ TEST_F(PdfFiles, MixedPageSizesAndAnEmptyDocument) {
     io.BeginPdfDocument(empty);
     io.EndPdfDocument();
     QpdfCheck(empty);
-    if (test::HaveProgram("pdfinfo")) {
-        std::string info;
-        test::RunCommand("pdfinfo " + test::ShellQuote(empty.string()), &info);
-        EXPECT_NE(info.find("Pages:          0"), std::string::npos) << info;
+    if (test::HaveProgram("qpdf")) {
+        std::string pages;
+        EXPECT_EQ(test::RunCommand("qpdf --show-npages " + test::ShellQuote(empty.string()), &pages), 0);
+        EXPECT_EQ(pages, "0\n");
     }
 }
 
