@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "image/iebitmap.h"
 #include "io/ioparams.h"
@@ -36,7 +39,60 @@ public:
     // Shared cancel/error flag; ProgressRecord::CancelFlag points here.
     uint8_t CancelRequested = 0;
 
+    // ---- image loading (io/ieload.cpp, io/ieurl.cpp) ------------------------------------------
+    // Every load clears LastError and CancelRequested's meaning is "the last load failed"; a failed
+    // load sets LastError to a sentence saying why.
+    // id > 0: LoadFileOfFormat; otherwise the extension chooses the format (URLs and video names
+    // are recognised first).
+    void LoadFile(const std::filesystem::path& fileName, int32_t formatId = -1);
+    // Content detection (non-strict), falling back to the extension.
+    void LoadFileAuto(const std::filesystem::path& fileName);
+    void LoadFileOfFormat(const std::filesystem::path& fileName, int32_t formatId);
+    // Content detection from the current position.
+    void LoadStream(TStream& stream);
+    void LoadStreamOfFormat(TStream& stream, int32_t formatId);
+    // formatId 0: content detection.
+    void LoadMemory(const void* data, int64_t size, int32_t formatId = 0);
+    // http://, https:// (certificate and host name verified) and ftp:// addresses.
+    void LoadUrl(const std::string& url);
+    // Read only the parameters (header) of an image; the buffer is not changed. FormatId is 0
+    // afterwards when the format is unknown or the reader failed.
+    void ReadParamsFile(const std::filesystem::path& fileName);
+    void ReadParamsFile(const std::filesystem::path& fileName, int32_t formatId);
+    void ReadParamsStream(TStream& stream);
+    void ReadParamsStream(TStream& stream, int32_t formatId);
+    void ReadParamsMemory(const void* data, int64_t size);
+    void ReadParamsMemory(const void* data, int64_t size, int32_t formatId);
+    // The filter text of the open-image dialog, built from the format registry.
+    static std::string OpenDialogFilter(bool withVideo = false);
+
+    // Resample loaded images whose horizontal and vertical resolutions differ (with filtering:
+    // converted to ie24RGB and resampled with a Lanczos filter).
+    bool AutoAdjustDPI = false;
+    bool FilteredAdjustDPI = false;
+    // Stream loads of TIFF and PCX expect the engine's header in front of the image.
+    bool StreamHeaders = false;
+    // Set from the file by the PNG and GIF loaders (and handed to the PNG reader).
+    TColor Background = clWhite;
+    // Proxy for URL loads ("host:port"; empty: direct), with optional credentials.
+    std::string ProxyAddress, ProxyUser, ProxyPassword;
+    // Certificate authorities trusted for https (a PEM file; empty: the system's store).
+    std::string UrlCaFile;
+    // Why the last load failed; empty after a load that succeeded.
+    std::string LastError;
+
+    // Progress and finish events (replaced at integration by the document branch's versions).
+    std::function<void(TImageIO* sender, int32_t percent)> OnProgress;
+    std::function<void(TImageIO* sender)> OnFinishWork;
+
 private:
+    friend class TIELoader;
+    // Minimal versions of the document branch's operations (replaced at integration).
+    bool PrepareBuffer(uint16_t allowedFormats);
+    void ReportProgress(TImageIO* sender, int32_t percent);
+    void ReportFinish();
+    // ---- end of image loading ---------------------------------------------------------------
+
     TIEBitmap* buffer_ = nullptr;
     std::unique_ptr<TIEBitmap> ownedBuffer_;
     bool ownsBuffer_ = true;

@@ -78,6 +78,8 @@ public:
     virtual void EndUpdate() = 0;
     virtual void SetDpiX(int32_t dpi) = 0;
     virtual void SetDpiY(int32_t dpi) = 0;
+    // The buffer's image changed (a load finished): show it again.
+    virtual void Update() {}
 };
 
 // The Exif block (reset by ClearExifBlock).
