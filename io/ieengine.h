@@ -34,9 +34,8 @@ struct TIEReaderExtra {
     std::unique_ptr<TIEBitmap> Mask;
 };
 
-// The reader signature every built-in reader has.
-using TIEReaderProc = std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
-                                         ProgressRecord& progress)>;
+// The reader signature every built-in reader has (the same as a registry entry's ReadProc).
+using TIEReaderProc = TIEReadProc;
 // The same for readers that need the data size or deliver a transparency mask.
 using TIEReaderExProc = std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params,
                                            bool paramsOnly, ProgressRecord& progress, TIEReaderExtra& extra)>;

@@ -29,6 +29,8 @@ uint32_t Le32(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | 
 constexpr int64_t kMaxAdjustedSide = 1 << 20;
 constexpr int64_t kMaxAdjustedPixels = int64_t{1} << 28;
 
+constexpr const char* kNoBuffer = "there is no image buffer to load into";
+
 }  // namespace
 
 // The loading machinery; a friend of TImageIO so that TImageIO's header stays small.
@@ -77,8 +79,7 @@ public:
         }
         io_.CancelRequested = 1;
         if (!io_.PrepareBuffer(0)) {
-            io_.LastError = "there is no image buffer to load into";
-            io_.ReportFinish();
+            FailAndFinish(kNoBuffer);
             return;
         }
         std::unique_ptr<TIEWideFileStream> file;
@@ -107,8 +108,7 @@ public:
         }
         io_.CancelRequested = 0;
         if (!bufferPrepared && !io_.PrepareBuffer(0)) {
-            io_.LastError = "there is no image buffer to load into";
-            io_.ReportFinish();
+            FailAndFinish(kNoBuffer);
             return;
         }
         TIEBitmap& bitmap = *io_.IEBitmap();
@@ -314,8 +314,7 @@ public:
         }
         io_.CancelRequested = 1;
         if (!io_.PrepareBuffer(0)) {
-            io_.LastError = "there is no image buffer to load into";
-            io_.ReportFinish();
+            FailAndFinish(kNoBuffer);
             return;
         }
         std::unique_ptr<TIEWideFileStream> file;
