@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -100,6 +101,48 @@ public:
     void SavePdfToStream(TStream& stream);
     void SavePdfToFile(const std::filesystem::path& path);
 
+    // --- image loading (io/ieload.cpp, io/ieurl.cpp)
+    // Every load clears LastError; CancelRequested set afterwards means the load failed, and
+    // LastError then says why.
+    // id > 0: LoadFileOfFormat; otherwise the extension chooses the format (URLs and video names
+    // are recognised first).
+    void LoadFile(const std::filesystem::path& fileName, int32_t formatId = -1);
+    // Content detection (non-strict), falling back to the extension.
+    void LoadFileAuto(const std::filesystem::path& fileName);
+    void LoadFileOfFormat(const std::filesystem::path& fileName, int32_t formatId);
+    // Content detection from the current position.
+    void LoadStream(TStream& stream);
+    void LoadStreamOfFormat(TStream& stream, int32_t formatId);
+    // formatId 0: content detection.
+    void LoadMemory(const void* data, int64_t size, int32_t formatId = 0);
+    // http://, https:// (certificate and host name verified) and ftp:// addresses.
+    void LoadUrl(const std::string& url);
+    // Read only the parameters (header) of an image; the buffer is not changed. FormatId is 0
+    // afterwards when the format is unknown or the reader failed.
+    void ReadParamsFile(const std::filesystem::path& fileName);
+    void ReadParamsFile(const std::filesystem::path& fileName, int32_t formatId);
+    void ReadParamsStream(TStream& stream);
+    void ReadParamsStream(TStream& stream, int32_t formatId);
+    void ReadParamsMemory(const void* data, int64_t size);
+    void ReadParamsMemory(const void* data, int64_t size, int32_t formatId);
+    // The filter text of the open-image dialog, built from the format registry.
+    static std::string OpenDialogFilter(bool withVideo = false);
+
+    // Resample loaded images whose horizontal and vertical resolutions differ (with filtering:
+    // converted to ie24RGB and resampled with a Lanczos filter).
+    bool AutoAdjustDPI = false;
+    bool FilteredAdjustDPI = false;
+    // Stream loads of TIFF and PCX expect the engine's header in front of the image.
+    bool StreamHeaders = false;
+    // Set from the file by the PNG and GIF loaders (and handed to the PNG reader).
+    TColor Background = clWhite;
+    // Proxy for URL loads ("host:port"; empty: direct), with optional credentials.
+    std::string ProxyAddress, ProxyUser, ProxyPassword;
+    // Certificate authorities trusted for https (a PEM file; empty: the system's store).
+    std::string UrlCaFile;
+    // Why the last load failed; empty after a load that succeeded.
+    std::string LastError;
+
     // --- supporting operations
     // False when there is no buffer or (allowed non-zero, bit n = pixel format n) its format is
     // not allowed; copies an attached picture into the buffer first.
@@ -128,6 +171,7 @@ protected:
 
 private:
     friend class TIEIOThread;
+    friend class TIELoader;
     using TIESinglePageWriter = void (*)(TStream&, TIEBitmap&, TIOParamsVals&, ProgressRecord&);
     // A one-page save: prepares the page, runs the writer, reports the finish in every case.
     void SaveSinglePage(TStream& stream, TIESinglePageWriter writer);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/iebitmap.h"
+#include "io/ieengine.h"
 #include "io/imageio.h"
 
 namespace quirelle {
@@ -47,7 +48,10 @@ int32_t TIEMarkerList::IndexOf(uint8_t code) const {
 // ---------------------------------------------------------------------------------------------
 // TIOParamsVals
 
-TIOParamsVals::TIOParamsVals(TImageIO* owner) : OwnerIo(owner) { ResetParams(); }
+TIOParamsVals::TIOParamsVals(TImageIO* owner) : OwnerIo(owner) {
+    IEInitializeEngine();  // the default hooks every new parameter set copies
+    ResetParams();
+}
 
 TIOParamsVals::~TIOParamsVals() = default;
 

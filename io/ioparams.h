@@ -81,6 +81,8 @@ public:
     // Whether the view sits in a window: only then do background workers post their notices to
     // the user-interface thread instead of calling the events themselves.
     virtual bool HasParentWindow() { return false; }
+    // The buffer's image changed (a load finished): show it again.
+    virtual void Update() {}
 };
 
 // The Exif block (reset by ClearExifBlock).

@@ -28,6 +28,7 @@ private:
 // Message numbers of the notices a worker posts to the view.
 inline constexpr uint32_t IEM_PROGRESS = 8027;
 inline constexpr uint32_t IEM_FINISHWORK = 8028;
+inline constexpr uint32_t IEM_UPDATEVIEW = 8029;  // the buffer changed: the view repaints
 
 struct TIEPostedMessage {
     uint32_t Message = 0;

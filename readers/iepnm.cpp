@@ -392,6 +392,10 @@ std::string ReadPnmToken(TIEBufferedReadStream& stream) {
     return ReadToken([&stream] { return stream.ReadByte(); });
 }
 
+std::string ReadPnmToken(TIEBufferedReadStream& stream, int64_t& budget) {
+    return ReadToken([&stream, &budget] { return budget-- > 0 ? stream.ReadByte() : -1; });
+}
+
 void ReadPnm(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool paramsOnly, ProgressRecord& progress) {
     TIEBufferedReadStream in(stream);
     params.PnmComments.clear();

@@ -21,6 +21,9 @@ namespace quirelle {
 // Reads byte by byte: hand it a buffered stream when many tokens are read.
 std::string ReadPnmToken(TStream& stream);
 std::string ReadPnmToken(TIEBufferedReadStream& stream);
+// The same reading at most budget more bytes (the budget is counted down); content probes use
+// it so that a large file without a header is never scanned to its end.
+std::string ReadPnmToken(TIEBufferedReadStream& stream, int64_t& budget);
 
 // Reads a PBM/PGM/PPM image from the stream's position. Bad data (a missing or invalid size or
 // maximum value, an unknown form, a body that ends early) sets the progress record's cancel

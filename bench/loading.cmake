@@ -1,0 +1,1 @@
+quirelle_bench(bench_loading SOURCES loading_bench.cpp DEPENDS quirelle_engine)
