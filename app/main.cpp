@@ -1,14 +1,23 @@
-// Program start-up: the application object, its title and the main window.
+// Program start-up: the application object with its title, the Qt message queue for background
+// notices, and the main window.
 #include <QApplication>
-#include <QLabel>
+#include <QIcon>
+
+#include "acquire/iexAcquire.h"
+#include "app/umain.h"
+#include "io/ieengine.h"
+#include "platform/gui/ieartwork.h"
+#include "platform/gui/iemessagequeue_qt.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Quirelle");
-    QLabel window("Quirelle 5.0.1");
-    window.setWindowTitle("Quirelle 5.0.1");
-    window.setAlignment(Qt::AlignCenter);
-    window.setFixedSize(861, 563);
-    window.show();
+    QApplication::setApplicationName(QStringLiteral("Quirelle"));
+    QApplication::setApplicationVersion(QStringLiteral("5.0.1"));
+    QApplication::setWindowIcon(QIcon(quirelle::gui::RenderAppIcon(256)));
+    quirelle::IEInitializeEngine();
+    quirelle::IEInstallAcquisition();
+    quirelle::gui::InstallQtMessageQueue();
+    quirelle::Tmainform form;
+    form.show();
     return app.exec();
 }

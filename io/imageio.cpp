@@ -51,6 +51,8 @@ void TIEIOThread::Run() {
     delete this;
 }
 
+TIEAcquireFactory IEAcquireFactory;
+
 // =============================================================================================
 // Construction
 
@@ -171,6 +173,54 @@ void TImageIO::ReportFinish() {
         }))
         return;
     OnFinishWork(this);
+}
+
+// =============================================================================================
+// Acquisition
+
+TIEAcquireBase* TImageIO::AcquireParams() {
+    if (!acquire_ && IEAcquireFactory) acquire_ = IEAcquireFactory(*this);
+    return acquire_.get();
+}
+
+bool TImageIO::SelectAcquireSource(uint8_t apis) {
+    TIEAcquireBase* acquire = AcquireParams();
+    return acquire && acquire->SelectSource(apis);
+}
+
+bool TImageIO::Acquire(bool resetParams) {
+    if (acquiring_) return true;  // an acquisition is already open
+    if (UseBackground()) {
+        TIEIOThread::Start(*this, TIEIOThread::kFlag, [this, resetParams] { Acquire(resetParams); });
+        return true;
+    }
+    CancelRequested = 0;
+    TIEAcquireBase* acquire = AcquireParams();
+    if (!buffer_ || !acquire) {
+        ReportFinish();
+        return false;
+    }
+    if (resetParams) params_->ResetParams();
+    acquiring_ = true;
+    bool acquired = false;
+    try {
+        acquired = acquire->AcquireInto(*buffer_, *params_, params_->NativePixelFormat,
+                                        [this](TImageIO* sender, int32_t percent) { ReportProgress(sender, percent); });
+    } catch (...) {
+        acquiring_ = false;
+        ReportFinish();
+        throw;
+    }
+    acquiring_ = false;
+    if (acquired && view_) {
+        view_->BeginUpdate();
+        view_->SetDpiX(params_->ResolutionX);
+        view_->SetDpiY(params_->ResolutionY);
+        view_->EndUpdate();
+        if (!PostToView(IEM_UPDATEVIEW, 0, [view = view_] { view->Update(); })) view_->Update();
+    }
+    ReportFinish();
+    return acquired;
 }
 
 // =============================================================================================

@@ -27,6 +27,23 @@ class TImageIO;
 
 using TIEFinishEvent = std::function<void(TImageIO* sender)>;
 
+// The acquisition side of an I/O object (source selection and acquiring into its buffer). The
+// acquisition layer installs the factory that makes it; without one, nothing can be acquired.
+class TIEAcquireBase {
+public:
+    virtual ~TIEAcquireBase() = default;
+    // Lets the user choose a source among those of the API set (bit 0 TWAIN, bit 1 WIA, bit 2
+    // camera folder; 0 = all). False when none was chosen (or none exists).
+    virtual bool SelectSource(uint8_t apis) = 0;
+    // Acquires one image from the selected source into the buffer.
+    virtual bool AcquireInto(TIEBitmap& bitmap, TIOParamsVals& params, bool nativePixelFormat,
+                             const TIEProgressEvent& progress) = 0;
+    // The API of the selected source: 0 TWAIN, 1 WIA, 2 camera folder, 3 none.
+    virtual uint8_t SelectedApi() const = 0;
+};
+using TIEAcquireFactory = std::function<std::unique_ptr<TIEAcquireBase>(TImageIO& owner)>;
+extern TIEAcquireFactory IEAcquireFactory;
+
 // A background worker running one operation of an I/O object. It registers itself in the
 // object's worker list when created and removes itself (signalling the object when the list
 // becomes empty) when the operation ends; it frees itself.
@@ -143,6 +160,15 @@ public:
     // Why the last load failed; empty after a load that succeeded.
     std::string LastError;
 
+    // --- acquisition
+    // Lets the user choose an acquisition source (api set as for TIEAcquireBase::SelectSource).
+    bool SelectAcquireSource(uint8_t apis = 0);
+    // Acquires an image from the selected source into the buffer (resetting the parameter set
+    // first when asked). True when an image arrived.
+    bool Acquire(bool resetParams);
+    // The acquisition side, created on first use; null when no acquisition layer is installed.
+    TIEAcquireBase* AcquireParams();
+
     // --- supporting operations
     // False when there is no buffer or (allowed non-zero, bit n = pixel format n) its format is
     // not allowed; copies an attached picture into the buffer first.
@@ -187,6 +213,8 @@ private:
 
     std::unique_ptr<PsDocState> psState_;
     std::unique_ptr<TIEWideFileStream> psStream_;
+    std::unique_ptr<TIEAcquireBase> acquire_;
+    bool acquiring_ = false;
     std::unique_ptr<PdfDocState> pdfState_;
     std::unique_ptr<TIEWideFileStream> pdfStream_;
 
