@@ -181,6 +181,11 @@ void TIEWideFileStream::SetSize(int64_t newSize) {
     if (Position() > newSize) Seek(newSize, soBeginning);
 }
 
+void TIEWideFileStream::CloseHandle() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 void TIEWideFileStream::Flush() {
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) RaiseIo("Cannot write to file", errno);
 }
@@ -334,7 +339,15 @@ TIETemporaryFileStream::TIETemporaryFileStream(const std::string& prefix) : TIET
 TIETemporaryFileStream::TIETemporaryFileStream(Created created) : TIEWideFileStream(created.fd, std::move(created.path)) {}
 
 TIETemporaryFileStream::~TIETemporaryFileStream() {
-    ::unlink(FileName().c_str());
+    if (!handedOver_) ::unlink(FileName().c_str());
 }
+
+std::unique_ptr<TIEClosedTemporaryFile> TIETemporaryFileStream::CloseAndKeep() {
+    CloseHandle();
+    handedOver_ = true;
+    return std::make_unique<TIEClosedTemporaryFile>(FileName());
+}
+
+TIEClosedTemporaryFile::~TIEClosedTemporaryFile() { ::unlink(path_.c_str()); }
 
 }  // namespace quirelle

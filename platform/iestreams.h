@@ -74,6 +74,9 @@ protected:
     // Adopts an already open descriptor (used by the temporary-file stream).
     TIEWideFileStream(int fd, std::filesystem::path path);
 
+    // Closes the file handle (reads and writes fail afterwards).
+    void CloseHandle();
+
 private:
     [[noreturn]] void RaiseIo(const char* what, int errorNumber) const;
     int fd_ = -1;
@@ -151,6 +154,20 @@ private:
     int64_t size_ = 0;
 };
 
+// A temporary file that is closed but kept until this object goes (then it is deleted). Holding
+// many of these costs no file handles.
+class TIEClosedTemporaryFile {
+public:
+    explicit TIEClosedTemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
+    ~TIEClosedTemporaryFile();
+    TIEClosedTemporaryFile(const TIEClosedTemporaryFile&) = delete;
+    TIEClosedTemporaryFile& operator=(const TIEClosedTemporaryFile&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 // A file in the temporary folder named <prefix>-<8 hex digits>.tmp, created new and deleted when
 // the stream is destroyed.
 class TIETemporaryFileStream : public TIEWideFileStream {
@@ -159,6 +176,9 @@ public:
     explicit TIETemporaryFileStream(const std::string& prefix);
     ~TIETemporaryFileStream() override;
 
+    // Closes the file and hands it over: it is then deleted with the returned object instead.
+    std::unique_ptr<TIEClosedTemporaryFile> CloseAndKeep();
+
 private:
     struct Created {
         int fd;
@@ -166,6 +186,7 @@ private:
     };
     explicit TIETemporaryFileStream(Created created);
     static Created CreateUnique(const std::string& prefix);
+    bool handedOver_ = false;
 };
 
 }  // namespace quirelle

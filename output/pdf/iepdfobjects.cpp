@@ -260,7 +260,7 @@ TIEPDFStreamObject::TIEPDFStreamObject(std::vector<uint8_t>&& data) : TIEPDFStre
 TIEPDFStreamObject::~TIEPDFStreamObject() = default;
 
 std::filesystem::path TIEPDFStreamObject::SpoolFileName() const {
-    return spool_ ? spool_->FileName() : std::filesystem::path();
+    return spool_ ? spool_->Path() : std::filesystem::path();
 }
 
 void TIEPDFStreamObject::SpoolToTempFile() {
@@ -268,7 +268,7 @@ void TIEPDFStreamObject::SpoolToTempFile() {
     // and the data stays in memory.
     auto spool = std::make_unique<TIETemporaryFileStream>("ietemp");
     spool->WriteBuffer(data_.data(), static_cast<int64_t>(data_.size()));
-    spool_ = std::move(spool);
+    spool_ = spool->CloseAndKeep();
     std::vector<uint8_t>().swap(data_);
 }
 
@@ -283,8 +283,8 @@ void TIEPDFStreamObject::WriteTo(TStream& stream) {
     stream.WriteString("\nstream\n");
     if (spool_) {
         if (length_ > 0) {
-            spool_->SetPosition(0);
-            stream.CopyFrom(*spool_, length_);
+            TIEWideFileStream spooled(spool_->Path(), ieOpenRead);
+            stream.CopyFrom(spooled, length_);
         }
     } else {
         stream.WriteBuffer(data_.data(), length_);

@@ -190,7 +190,8 @@ private:
     std::vector<uint8_t> data_;
     int64_t length_ = 0;
     std::unique_ptr<TIEPDFDictionaryObject> dictionary_;
-    std::unique_ptr<TIETemporaryFileStream> spool_;
+    // The spooled data: a closed file, so that a document of many pages holds no file handles.
+    std::unique_ptr<TIEClosedTemporaryFile> spool_;
 };
 
 // The text of a number: general format with at most 15 significant digits, no trailing zeros, a

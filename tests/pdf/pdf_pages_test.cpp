@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -314,6 +316,32 @@ TEST_F(PdfFiles, NoTemporaryFileOutlivesTheDocument) {
     EXPECT_THROW(PdfCloseDocument(state, full, params), EIEStreamError);
     EXPECT_EQ(state, nullptr);
     EXPECT_EQ(SpoolFiles(), 0u);
+}
+
+TEST_F(PdfFiles, ManyPagesHoldNoFileHandles) {
+    // Every page's image waits in a temporary file of its own; those files are kept closed, so a
+    // document may have more pages than the process may open files.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const auto path = dir_ / "many.pdf";
+    {
+        TImageIO io;
+        io.IEBitmap()->Allocate(16, 16, ie1g);
+        io.BeginPdfDocument(path);
+        for (int i = 0; i < 300; ++i) io.AddPdfPage();
+        EXPECT_EQ(SpoolFiles(), 300u);
+        io.EndPdfDocument();
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(SpoolFiles(), 0u);
+    if (test::HaveProgram("qpdf")) {
+        std::string pages;
+        test::RunCommand("qpdf --show-npages " + test::ShellQuote(path.string()), &pages);
+        EXPECT_EQ(pages, "300\n");
+    }
 }
 
 TEST_F(PdfFiles, BeginningASecondDocumentCompletesTheFirst) {
