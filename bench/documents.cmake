@@ -1,0 +1,2 @@
+quirelle_bench_program(bench_documents SOURCES documents_bench.cpp codecs_page.cpp DEPENDS quirelle_engine)
+target_include_directories(bench_documents PRIVATE ${PROJECT_SOURCE_DIR})
