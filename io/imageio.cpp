@@ -279,9 +279,10 @@ void TImageIO::SaveToNewFile(const std::filesystem::path& path, TIESinglePageWri
         try {
             SaveSinglePage(file, writer);
         } catch (...) {
-            // A document that could not be completed is not left behind half written.
+            // A document that could not be completed is not left behind half written (only a
+            // regular file is removed: a device such as /dev/stdout stays).
             std::error_code ec;
-            std::filesystem::remove(path, ec);
+            if (std::filesystem::is_regular_file(path, ec)) std::filesystem::remove(path, ec);
             throw;
         }
     }

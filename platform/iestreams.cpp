@@ -112,7 +112,8 @@ TIEWideFileStream::TIEWideFileStream(const std::filesystem::path& path, TIEFileO
         throw EIEFileError(IEFormat(messageTemplate, IEExpandedPath(path).c_str(), SharingText(e).c_str()));
     }
     // Truncate only once the file is ours, so a file another process holds is never emptied.
-    if (create && ::ftruncate(fd_, 0) != 0) {
+    // Devices and pipes (a document written to /dev/stdout, say) have nothing to truncate.
+    if (create && S_ISREG(info.st_mode) && ::ftruncate(fd_, 0) != 0) {
         const int e = errno;
         ::close(fd_);
         fd_ = -1;

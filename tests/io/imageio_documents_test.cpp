@@ -127,6 +127,27 @@ TEST(PsDocuments, SinglePageSaveSetsSourcePathAndFormatIdAndReportsFinish) {
     EXPECT_EQ(std::string(memory.Bytes().begin(), memory.Bytes().begin() + 14), "%!PS-Adobe-3.0");
 }
 
+TEST(PsDocuments, AFullDiskRaisesTheSystemsReason) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TImageIO io;
+    io.IEBitmap()->Allocate(64, 64, ie24RGB);
+    for (auto save : {&TImageIO::SavePsToFile, &TImageIO::SavePdfToFile}) {
+        try {
+            (io.*save)("/dev/full");
+            ADD_FAILURE() << "no error";
+        } catch (const EIEFileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot write to file \"/dev/full\". No space left on device");
+        }
+        EXPECT_TRUE(std::filesystem::exists("/dev/full"));  // a device is never removed
+    }
+    EXPECT_THROW(io.BeginPsDocument("/dev/full"), EIEFileError);  // the header is written at once
+    EXPECT_FALSE(io.PsDocumentOpen());
+    io.BeginPdfDocument("/dev/full");  // nothing is written before the end
+    io.AddPdfPage();
+    EXPECT_THROW(io.EndPdfDocument(), EIEFileError);
+    EXPECT_FALSE(io.PdfDocumentOpen());
+}
+
 TEST(PsDocuments, SinglePageSaveOfAnEmptyImageFailsAndLeavesNoFile) {
     ScratchDir dir;
     TImageIO io;
