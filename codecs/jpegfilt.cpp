@@ -704,6 +704,20 @@ void SaveJpegToStream(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
     throw EIEJpegException(MessageText(ctx.err, ctx.errorCode));
 }
 
+uint8_t JpegPageColorModel(uint8_t model) { return model == 3 || model == 4 ? 2 : model; }
+
+void SaveJpegPage(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, ProgressRecord& progress) {
+    const uint8_t model = params.JpegColorModel;
+    params.JpegColorModel = JpegPageColorModel(model);
+    try {
+        SaveJpegToStream(output, bitmap, params, progress);
+    } catch (...) {
+        params.JpegColorModel = model;
+        throw;
+    }
+    params.JpegColorModel = model;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Loading
 

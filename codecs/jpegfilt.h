@@ -34,6 +34,14 @@ public:
 // first); exceptions raised by the stream itself reach the caller unchanged.
 void SaveJpegToStream(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, ProgressRecord& progress);
 
+// The colour model a document page is coded in. Pages are shown in a gray or RGB colour space,
+// which four-component data cannot fill, so CMYK and YCCK (3, 4) pages are coded as YCbCr (2);
+// the other models stay.
+uint8_t JpegPageColorModel(uint8_t model);
+// SaveJpegToStream for a PDF or PostScript page: coded in JpegPageColorModel(JpegColorModel),
+// the parameter set left as it was.
+void SaveJpegPage(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, ProgressRecord& progress);
+
 // Decodes the JPEG image that starts at (or up to 149 bytes after) the stream's position.
 //   tablesStream    abbreviated table specification read first (JPEG in TIFF), or null
 //   nativeFormat    gray files give ie8g and CMYK/YCCK files ieCMYK buffers (else ie24RGB)

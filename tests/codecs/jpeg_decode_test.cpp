@@ -508,7 +508,8 @@ TEST(JpegLoad, ResolutionFromJfifAndExif) {
 
 TEST(JpegLoad, XmpTextAndMarkersInFileOrder) {
     TIOParamsVals p;
-    const Bytes xmp = test::BytesOf(std::string("http://ns.adobe.com/xap/1.0/\0<x:xmpmeta>packet</x:xmpmeta>", 66));
+    static constexpr char kXmp[] = "http://ns.adobe.com/xap/1.0/\0<x:xmpmeta>packet</x:xmpmeta>";
+    const Bytes xmp = test::BytesOf(std::string(kXmp, sizeof kXmp - 1));
     const Bytes comment = test::BytesOf("a comment");
     const Bytes app5 = test::BytesOf("application five");
     p.JpegMarkers.Add(0xFE, comment.data(), comment.size());
