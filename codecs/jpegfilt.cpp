@@ -453,8 +453,11 @@ DecodeResult Decode(JpegContext& ctx, TStream& stream, TIEBitmap& bitmap, TIOPar
     [&] {
         if (a.tables && a.tables != &stream && !a.headerOnly) {
             AttachSource(ctx, cinfo, *a.tables);
-            if (!Protected(ctx, [&] { jpeg_read_header(&cinfo, FALSE); })) return;
-            ctx.damaged = false;  // the tables end with their own EOI
+            int found = JPEG_HEADER_TABLES_ONLY;
+            if (!Protected(ctx, [&] { found = jpeg_read_header(&cinfo, FALSE); })) return;
+            // Tables that come with an image of their own: keep the tables, drop that image.
+            if (found == JPEG_HEADER_OK && !Protected(ctx, [&] { jpeg_abort_decompress(&cinfo); })) return;
+            ctx.damaged = false;
         }
         AttachSource(ctx, cinfo, stream);
         for (int code = JPEG_APP0; code <= JPEG_APP0 + 15; ++code)

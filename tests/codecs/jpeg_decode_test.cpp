@@ -421,6 +421,62 @@ TEST(JpegLoad, StreamErrorsAndNonJpegDataSetTheFlag) {
     EXPECT_EQ(LoadJpegFromStream(stream, nullptr, bitmap, false, -1, true, true, false, true, false, false, progress, params), 0);
 }
 
+// Abbreviated data (JPEG in TIFF): the tables come from a separate stream. A tables stream that
+// is the image stream itself is not read twice; one that carries an image of its own lends its
+// tables only.
+TEST(JpegLoad, TablesFromASeparateStream) {
+    const Bytes full = SmallJpeg(33, 17);
+    Bytes tables = {0xFF, 0xD8}, image = {0xFF, 0xD8};
+    size_t p = 2;
+    while (p + 4 <= full.size()) {
+        const uint8_t code = full[p + 1];
+        const size_t length = size_t{full[p + 2]} << 8 | full[p + 3];
+        Bytes& target = code == 0xDB || code == 0xC4 ? tables : image;
+        if (code == 0xDA) {
+            image.insert(image.end(), full.begin() + static_cast<std::ptrdiff_t>(p), full.end());
+            break;
+        }
+        target.insert(target.end(), full.begin() + static_cast<std::ptrdiff_t>(p),
+                      full.begin() + static_cast<std::ptrdiff_t>(p + 2 + length));
+        p += 2 + length;
+    }
+    tables.insert(tables.end(), {0xFF, 0xD9});
+    const auto reference = test::LoadJpegBytes(full);
+
+    auto load = [](const Bytes& data, TStream* tablesStream, TIEBitmap& bitmap, uint8_t& cancel) {
+        TIOParamsVals params;
+        ProgressRecord progress;
+        progress.CancelFlag = &cancel;
+        TIEMemoryReadStream stream(data.data(), static_cast<int64_t>(data.size()));
+        return LoadJpegFromStream(stream, tablesStream ? tablesStream : &stream, bitmap, false, -1, false, false, false,
+                                  false, false, false, progress, params);
+    };
+    struct Case {
+        const char* what;
+        const Bytes* tablesData;  // null: the image stream itself
+        bool loads;
+    };
+    const Case cases[] = {
+        {"tables-only stream", &tables, true},
+        {"tables with an image of their own", &full, true},
+        {"the image stream itself", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TIEBitmap bitmap;
+        uint8_t cancel = 0;
+        std::unique_ptr<TIEMemoryReadStream> tablesStream;
+        if (c.tablesData)
+            tablesStream = std::make_unique<TIEMemoryReadStream>(c.tablesData->data(), static_cast<int64_t>(c.tablesData->size()));
+        const int32_t rows = load(image, tablesStream.get(), bitmap, cancel);
+        EXPECT_EQ(cancel, c.loads ? 0 : 1);
+        EXPECT_EQ(rows, c.loads ? 17 : 0);
+        if (!c.loads) continue;
+        for (int32_t y = 0; y < 17; ++y)
+            EXPECT_EQ(std::memcmp(bitmap.RowAddress(y), reference->bitmap.RowAddress(y), 33 * 3), 0) << y;
+    }
+}
+
 // A header announcing far more pixels than the data could hold is refused before anything is
 // allocated; a plausible size with cut data still loads.
 TEST(JpegLoad, HugeHeadersAreRefusedBeforeAllocating) {
