@@ -2,7 +2,9 @@
 // fine texture), in Mpx/s, beside libjpeg-turbo's own tjbench on the same files when tjbench is
 // on PATH. Settings on both sides: quality 95, 4:2:0, accurate integer DCT, blue-green-red pixels.
 //   bench_jpeg_large_photo [folder] [repetitions]
-// The folder (default: the temporary folder) receives photo.ppm and photo.jpg for tjbench.
+// The folder receives photo.ppm and photo.jpg for tjbench and keeps them; without one, a scratch
+// folder in the temporary folder is used and removed.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -52,7 +54,9 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::filesystem::path dir = argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(IETempDirectory());
+    const bool keep = argc > 1;
+    const std::filesystem::path dir =
+        keep ? std::filesystem::path(argv[1]) : std::filesystem::path(IETempDirectory()) / "quirelle-jpeg-bench";
     const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     std::filesystem::create_directories(dir);
     const double mpx = static_cast<double>(kWidth) * kHeight / 1e6;
@@ -113,13 +117,17 @@ int main(int argc, char** argv) {
     if (std::system("command -v tjbench >/dev/null 2>&1") == 0) {
         std::printf("tjbench (libjpeg-turbo) on the same files:\n");
         std::fflush(stdout);
-        const std::string compress = "tjbench '" + ppm.string() + "' 95 -subsamp 420 -bgr -accuratedct -quiet -benchtime 2";
-        const std::string decompress = "tjbench '" + jpg.string() + "' -bgr -accuratedct -quiet -benchtime 2";
+        const std::string compress = "tjbench '" + ppm.string() + "' 95 -subsamp 420 -bgr -accuratedct -quiet -nowrite -benchtime 2";
+        const std::string decompress = "tjbench '" + jpg.string() + "' -bgr -accuratedct -quiet -nowrite -benchtime 2";
         if (std::system(compress.c_str()) != 0 || std::system(decompress.c_str()) != 0)
             std::printf("  tjbench failed\n");
     } else {
         std::printf("tjbench is not installed: compare with  cjpeg -quality 95 -sample 2x2 %s  and  djpeg %s\n",
                     ppm.c_str(), jpg.c_str());
+    }
+    if (!keep) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
     }
     return 0;
 }

@@ -676,7 +676,10 @@ void SaveJpegToStream(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
             if (params.JpegProgressiveScan) jpeg_simple_progression(&cinfo);
             jpeg_start_compress(&cinfo, TRUE);
             for (const TIEMarker* m : markers) {
-                if (m->Code == JPEG_APP0 + 14) continue;  // the library writes its own Adobe marker
+                // The library writes its own Adobe marker; codes other than APPn and COM would
+                // be read as part of the image's own structure, so they are not written.
+                const bool appOrComment = (m->Code >= JPEG_APP0 && m->Code <= JPEG_APP0 + 15) || m->Code == JPEG_COM;
+                if (!appOrComment || m->Code == JPEG_APP0 + 14) continue;
                 const auto length = static_cast<unsigned int>(std::min(m->Data.size(), kMaxMarkerPayload));
                 jpeg_write_marker(&cinfo, m->Code, m->Data.data(), length);
             }

@@ -1,5 +1,6 @@
 #include "tests/codecs/jpegtest.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
