@@ -43,7 +43,7 @@ uint8_t JpegPageColorModel(uint8_t model);
 void SaveJpegPage(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, ProgressRecord& progress);
 
 // Decodes the JPEG image that starts at (or up to 149 bytes after) the stream's position.
-//   tablesStream    abbreviated table specification read first (JPEG in TIFF), or null
+//   tablesStream    tables-only JPEG data read first (JPEG in TIFF), or null
 //   nativeFormat    gray files give ie8g and CMYK/YCCK files ieCMYK buffers (else ie24RGB)
 //   rowLimit        rows to decode, -1 for all
 //   readIcc         read the embedded ICC profile into params.InputICCProfile()
