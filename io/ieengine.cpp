@@ -1,5 +1,6 @@
 #include "io/ieengine.h"
 
+#include "codecs/jpegfilt.h"
 #include "codecs/tiflzw.h"
 #include "readers/iepnm.h"
 #include "readers/iewbmp.h"
@@ -96,6 +97,7 @@ void IEInitializeEngine() {
     // 2. The format registry.
     IEBuildFormatRegistry();
     // 3. The built-in readers, one registration per reader.
+    IERegisterReader(iofmtJPEG, ReadJpeg);
     IERegisterReader(iofmtPXM, ReadPnm);
     IERegisterReader(iofmtWBMP, ReadWbmp);
 }

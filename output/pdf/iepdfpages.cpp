@@ -4,6 +4,7 @@
 #include <string>
 
 #include "codecs/iepackbits.h"
+#include "codecs/jpegfilt.h"
 #include "codecs/tifccitt.h"
 #include "codecs/tiflzw.h"
 #include "image/ieutils.h"
@@ -50,7 +51,7 @@ private:
 };
 
 // The filter an image stream's data went through.
-enum class Filter { None, RunLength, Ccitt, Lzw };
+enum class Filter { None, RunLength, Ccitt, Lzw, Dct };
 
 void AddFilterEntries(TIEPDFDictionaryObject& dict, Filter filter, int32_t k, int32_t w, int32_t h) {
     switch (filter) {
@@ -76,6 +77,7 @@ void AddFilterEntries(TIEPDFDictionaryObject& dict, Filter filter, int32_t k, in
             break;
         }
         case Filter::Lzw: dict.Add("Filter", Name("LZWDecode")); break;
+        case Filter::Dct: dict.Add("Filter", Name("DCTDecode")); break;
     }
 }
 
@@ -126,7 +128,8 @@ std::vector<uint8_t> BilevelData(TIEBitmap& buffer, uint8_t coding, TIOParamsVal
 }
 
 // The colour image stream's data for a coding, as red, green, blue samples.
-std::vector<uint8_t> ColourData(TIEBitmap& buffer, uint8_t coding, TIOParamsVals& params, Filter& filter) {
+std::vector<uint8_t> ColourData(TIEBitmap& buffer, uint8_t coding, TIOParamsVals& params, ProgressRecord& progress,
+                                Filter& filter) {
     const int32_t w = buffer.Width(), h = buffer.Height();
     const size_t rowBytes = static_cast<size_t>(w) * 3;
     if (coding == 5) {
@@ -139,8 +142,14 @@ std::vector<uint8_t> ColourData(TIEBitmap& buffer, uint8_t coding, TIOParamsVals
         filter = Filter::Lzw;
         return lzw.Finish();
     }
-    // Every other coding (JPEG pages need the JPEG codec, which is not built in yet): the rows as
-    // red, green, blue samples without a filter.
+    if (coding == 4) {
+        // The encoder reports progress and watches the cancel flag itself.
+        TMemoryStream jpeg;
+        SaveJpegPage(jpeg, buffer, params, progress);
+        filter = Filter::Dct;
+        return jpeg.Bytes();
+    }
+    // Every other coding: the rows as red, green, blue samples without a filter.
     std::vector<uint8_t> data(rowBytes * static_cast<size_t>(h));
     for (int32_t y = 0; y < h; ++y) CopySwapRB(data.data() + rowBytes * static_cast<size_t>(y), buffer.RowAddress(y), w);
     return data;
@@ -186,11 +195,12 @@ void PdfAppendImagePage(PdfDocState& state, TIEBitmap& buffer, TIOParamsVals& pa
     }
     Filter filter = Filter::None;
     std::vector<uint8_t> data = bilevel ? BilevelData(buffer, coding, params, progress, filter)
-                                        : ColourData(buffer, coding, params, filter);
+                                        : ColourData(buffer, coding, params, progress, filter);
     auto image = std::make_unique<TIEPDFStreamObject>(std::move(data));
     TIEPDFDictionaryObject& dict = image->Dictionary();
     AddFilterEntries(dict, filter, coding == 2 ? -1 : 1, w, h);
-    dict.Add("ColorSpace", Name(bilevel ? "DeviceGray" : "DeviceRGB"));
+    const bool grayJpeg = filter == Filter::Dct && JpegPageColorModel(params.JpegColorModel) == 1;
+    dict.Add("ColorSpace", Name(bilevel || grayJpeg ? "DeviceGray" : "DeviceRGB"));
     dict.Add("BitsPerComponent", Number(bilevel ? 1 : 8));
     dict.Insert(0, "Type", Name("XObject"));
     dict.Insert(1, "Subtype", Name("Image"));

@@ -8,6 +8,7 @@
 
 #include "codecs/ieascii85.h"
 #include "codecs/iepackbits.h"
+#include "codecs/jpegfilt.h"
 #include "codecs/tifccitt.h"
 #include "image/ieutils.h"
 #include "io/ioparams.h"
@@ -39,13 +40,11 @@ std::string FaxFilterLine(int32_t k, int32_t w, int32_t h) {
 }
 
 // The coding a page really gets: 1-bit pages have no JPEG form and are coded as CCITT G3 2-D,
-// as the PDF writer does.
+// as the PDF writer does; colour pages are JPEG (3) or RunLength (every other code).
 uint8_t EffectiveCoding(TIEBitmap& buffer, const TIOParamsVals& params) {
     const uint8_t coding = params.PsImageCoding;
     if (buffer.Format() == ie1g) return coding == 3 ? 2 : coding;
-    // Colour pages: JPEG (3) or RunLength (every other code). JPEG pages need the JPEG codec,
-    // which is not built in yet, so they are written as RunLength.
-    return 0;
+    return coding == 3 ? 3 : 0;
 }
 
 }  // namespace
@@ -165,6 +164,15 @@ int64_t PsEncodeImageData(TMemoryStream& output, TIEBitmap& buffer, TIOParamsVal
         return total;
     }
 
+    if (coding == 3) {
+        // Colour JPEG: the whole stream as one ASCII85 block; the encoder reports progress and
+        // watches the cancel flag itself.
+        TMemoryStream jpeg;
+        SaveJpegPage(jpeg, buffer, params, progress);
+        WriteAscii85(output, jpeg.Memory(), static_cast<int32_t>(jpeg.Size()), total);
+        return total;
+    }
+
     // Colour: one PackBits block per row and colour plane, red, green, blue.
     std::vector<uint8_t> plane(static_cast<size_t>(w));
     std::vector<uint8_t> packed(static_cast<size_t>(PackBitsMaxEncodedSize(w)));
@@ -204,7 +212,8 @@ void PsWritePageBody(TStream& stream, TIEBitmap& buffer, TIOParamsVals& params, 
     if (!bilevel) {
         if (coding == 3) {
             WriteTextLine(stream, "currentfile /ASCII85Decode filter << >> /DCTDecode filter");
-            WriteTextLine(stream, "false 3");
+            // Gray JPEG data has one component per pixel.
+            WriteTextLine(stream, JpegPageColorModel(params.JpegColorModel) == 1 ? "false 1" : "false 3");
         } else {
             for (const char* name : {"/rstr ", "/gstr ", "/bstr "}) WriteTextLine(stream, name + IntToDecimal(w) + " string def");
             for (const char* name : {"rstr", "gstr", "bstr"})

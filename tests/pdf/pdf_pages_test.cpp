@@ -2,10 +2,12 @@
 
 #include <sys/resource.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "codecs/jpegfilt.h"
 #include "image/ieutils.h"
 #include "io/imageio.h"
 #include "output/pdf/iepdfpages.h"
@@ -224,26 +226,101 @@ void ExpectPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, int32_t fa
         }
 }
 
+// Compares a rendered JPEG page with the decoded JPEG (a level or two of rounding apart) and with
+// the picture (the JPEG loss), scaled by an integer factor into the top-left corner; the rest of
+// the page must be white, except edgeSlack rows and columns along the image's edge (poppler
+// paints the image's last row and column once more there).
+void ExpectJpegPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, TIEBitmap& decoded, int32_t factor, bool gray,
+                                 const std::string& what, int32_t edgeSlack = 0) {
+    int64_t toDecoded = 0, toSource = 0, samples = 0;
+    int32_t largest = 0, notWhite = 0;
+    for (int32_t y = 0; y < page.height; ++y) {
+        for (int32_t x = 0; x < page.width; ++x) {
+            const uint8_t* got = page.At(x, y);
+            if (x >= source.Width() * factor || y >= source.Height() * factor) {
+                const bool edge = x < source.Width() * factor + edgeSlack && y < source.Height() * factor + edgeSlack;
+                if (!edge && (got[0] != 255 || got[1] != 255 || got[2] != 255)) ++notWhite;
+                continue;
+            }
+            const BgrColor d = decoded.PixelAsBgr(x / factor, y / factor);
+            const BgrColor s = source.PixelAsBgr(x / factor, y / factor);
+            const int dd[3] = {std::abs(got[0] - d.r), std::abs(got[1] - d.g), std::abs(got[2] - d.b)};
+            for (int v : dd) largest = std::max(largest, v), toDecoded += v;
+            if (gray) {
+                const double luma = 0.299 * s.r + 0.587 * s.g + 0.114 * s.b;
+                toSource += std::lround(3 * std::abs(got[1] - luma));
+            } else {
+                toSource += std::abs(got[0] - s.r) + std::abs(got[1] - s.g) + std::abs(got[2] - s.b);
+            }
+            samples += 3;
+        }
+    }
+    EXPECT_EQ(notWhite, 0) << what;
+    EXPECT_LE(largest, 2) << what;
+    EXPECT_LT(static_cast<double>(toDecoded) / samples, 0.25) << what;
+    EXPECT_LT(static_cast<double>(toSource) / samples, 3.0) << what;
+}
+
+// Every coding passes qpdf and renders the page. JPEG pages (colour, coding 4) in every colour
+// model show the JPEG data as a JPEG decoder sees it, close to the picture at quality 95, with
+// the rest of the page white; gray JPEG pages declare /DeviceGray.
 TEST_F(PdfFiles, EveryCodingPassesQpdfAndRendersThePage) {
     if (!test::HaveProgram("gs")) GTEST_SKIP() << "Ghostscript is not installed";
-    for (TIEPixelFormat format : {ie1g, ie24RGB}) {
-        for (uint8_t coding = 0; coding <= 5; ++coding) {
-            const std::string what = std::string(IEPixelFormatName(format)) + " coding " + std::to_string(coding);
-            const auto path = dir_ / ("page" + std::to_string(coding) + ".pdf");
-            TImageIO io;
-            io.IEBitmap()->Allocate(119, 77, format);
-            DrawBlocks(*io.IEBitmap());
-            io.Params().PdfImageCoding = coding;
-            io.SavePdfToFile(path);
-            EXPECT_EQ(io.Params().FormatId, 18);
-            EXPECT_EQ(io.Params().SourcePath, path);
-            QpdfCheck(path);
-            std::string log;
-            const auto pages = test::RenderWithGhostscript(path, 0, 0, 72, &log);
-            ASSERT_EQ(pages.size(), 1u) << what << ": " << log;
-            ASSERT_EQ(pages[0].width, 595) << what;
-            ASSERT_EQ(pages[0].height, 842) << what;
+    struct Case {
+        TIEPixelFormat format;
+        uint8_t coding;
+        uint8_t jpegModel = 2;
+    };
+    std::vector<Case> cases;
+    for (TIEPixelFormat format : {ie1g, ie24RGB})
+        for (uint8_t coding = 0; coding <= 5; ++coding) cases.push_back(Case{format, coding});
+    for (uint8_t model : {uint8_t{1}, uint8_t{0}, uint8_t{3}, uint8_t{4}}) cases.push_back(Case{ie24RGB, 4, model});
+    for (const Case& c : cases) {
+        const bool jpeg = c.format != ie1g && c.coding == 4;
+        const std::string what = std::string(IEPixelFormatName(c.format)) + " coding " + std::to_string(c.coding) +
+                                 (jpeg ? " colour model " + std::to_string(c.jpegModel) : "");
+        const auto path = dir_ / ("page" + std::to_string(c.coding) + ".pdf");
+        TImageIO io;
+        io.IEBitmap()->Allocate(119, 77, c.format);
+        DrawBlocks(*io.IEBitmap());
+        io.Params().PdfImageCoding = c.coding;
+        io.Params().JpegColorModel = c.jpegModel;
+        io.Params().JpegQualityLevel = 95;
+        io.Params().JpegChromaSampling = 2;  // 1 x 1: the block picture's colours change every few pixels
+        io.SavePdfToFile(path);
+        EXPECT_EQ(io.Params().FormatId, 18);
+        EXPECT_EQ(io.Params().SourcePath, path);
+        QpdfCheck(path);
+        std::string log;
+        const auto pages = test::RenderWithGhostscript(path, 0, 0, 72, &log);
+        ASSERT_EQ(pages.size(), 1u) << what << ": " << log;
+        ASSERT_EQ(pages[0].width, 595) << what;
+        ASSERT_EQ(pages[0].height, 842) << what;
+        if (!jpeg) {
             ExpectPagePlacedTopLeft(pages[0], *io.IEBitmap(), 5, what);
+            continue;
+        }
+        const auto bytes = test::ReadFileBytes(path);
+        const std::string pdf(bytes.begin(), bytes.end());
+        EXPECT_NE(pdf.find("/Filter /DCTDecode\n/ColorSpace /" + std::string(c.jpegModel == 1 ? "DeviceGray" : "DeviceRGB")),
+                  std::string::npos)
+            << what;
+        // The same JPEG bytes, decoded by our decoder (which matches djpeg exactly).
+        TMemoryStream data;
+        ProgressRecord progress;
+        SaveJpegPage(data, *io.IEBitmap(), io.Params(), progress);
+        EXPECT_NE(pdf.find(std::string(data.Bytes().begin(), data.Bytes().end())), std::string::npos) << what;
+        TIEBitmap decoded;
+        TIOParamsVals decodedParams;
+        data.SetPosition(0);
+        ASSERT_EQ(LoadJpegFromStream(data, nullptr, decoded, false, -1, false, false, false, false, false, false,
+                                     progress, decodedParams),
+                  77);
+        ExpectJpegPagePlacedTopLeft(pages[0], *io.IEBitmap(), decoded, 5, c.jpegModel == 1, what);
+        if (test::HaveProgram("pdftoppm")) {
+            const auto poppler = test::RenderWithPoppler(path, 72);
+            ASSERT_EQ(poppler.size(), 1u) << what;
+            ExpectJpegPagePlacedTopLeft(poppler[0], *io.IEBitmap(), decoded, 5, c.jpegModel == 1, what + " (poppler)", 1);
         }
     }
     EXPECT_EQ(SpoolFiles(), 0u);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "image/ieutils.h"
+#include "codecs/jpegfilt.h"
 #include "io/ioparams.h"
 #include "output/postscript/iepsdoc.h"
 #include "platform/ieexception.h"
@@ -157,6 +159,7 @@ TEST(PsWriter, PageFormByCodingAndDepth) {
         {ie24RGB, 0, "/rstr 20 string def", "colorimage"},
         {ie24RGB, 1, "/rstr 20 string def", "colorimage"},  // fax codings give colour RunLength
         {ie24RGB, 2, "/rstr 20 string def", "colorimage"},
+        {ie24RGB, 3, "currentfile /ASCII85Decode filter << >> /DCTDecode filter", "colorimage"},
     };
     for (const Case& c : cases) {
         TIOParamsVals params;
@@ -171,12 +174,34 @@ TEST(PsWriter, PageFormByCodingAndDepth) {
         while (begin < lines.size() && lines[begin].rfind("%%BeginData:      ", 0) != 0) ++begin;
         ASSERT_LT(begin + 1, lines.size());
         EXPECT_EQ(lines[begin + 1], c.op);
-        if (c.format == ie24RGB) {
+        if (c.format == ie24RGB && c.coding == 3) {
+            EXPECT_EQ(lines[6], "false 3");
+            EXPECT_EQ(begin, 7u);
+        } else if (c.format == ie24RGB) {
             EXPECT_EQ(lines[8], "{currentfile /ASCII85Decode filter /RunLengthDecode filter rstr readstring pop}");
             EXPECT_EQ(lines[10], "{currentfile /ASCII85Decode filter /RunLengthDecode filter bstr readstring pop}");
             EXPECT_EQ(lines[11], "true 3");
         }
     }
+}
+
+// A JPEG page while the cancel flag is set: the encoder produces nothing, and the page is still
+// complete, its BeginData count matching.
+TEST(PsWriter, CancelledJpegPageIsStillComplete) {
+    TIOParamsVals params;
+    params.PsImageCoding = 3;
+    TIEBitmap page(20, ie24RGB, 3);
+    page.Fill(0);
+    uint8_t cancel = 1;
+    ProgressRecord progress;
+    progress.CancelFlag = &cancel;
+    TMemoryStream out;
+    PsWriteSinglePage(out, page, params, progress);
+    const auto lines = Lines(Text(out));
+    const std::vector<std::string> tail(lines.end() - 7, lines.end());
+    const std::vector<std::string> expected = {"false 3", "%%BeginData:      0 ASCII Bytes", "colorimage", "%%EndData",
+                                               "showpage", "%%Trailer", "%%EOF"};
+    EXPECT_EQ(tail, expected);
 }
 
 TEST(PsWriter, OnePixelWhitePageLines) {
@@ -302,6 +327,39 @@ void ExpectPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, int32_t fa
     }
 }
 
+// Compares a rendered JPEG page with the decoded JPEG (a level or two of rounding apart) and with
+// the picture (the JPEG loss), scaled by an integer factor into the top-left corner; the rest of
+// the page must be white.
+void ExpectJpegPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, TIEBitmap& decoded, int32_t factor, bool gray,
+                                 const std::string& what) {
+    int64_t toDecoded = 0, toSource = 0, samples = 0;
+    int32_t largest = 0, notWhite = 0;
+    for (int32_t y = 0; y < page.height; ++y) {
+        for (int32_t x = 0; x < page.width; ++x) {
+            const uint8_t* got = page.At(x, y);
+            if (x >= source.Width() * factor || y >= source.Height() * factor) {
+                if (got[0] != 255 || got[1] != 255 || got[2] != 255) ++notWhite;
+                continue;
+            }
+            const BgrColor d = decoded.PixelAsBgr(x / factor, y / factor);
+            const BgrColor s = source.PixelAsBgr(x / factor, y / factor);
+            const int dd[3] = {std::abs(got[0] - d.r), std::abs(got[1] - d.g), std::abs(got[2] - d.b)};
+            for (int v : dd) largest = std::max(largest, v), toDecoded += v;
+            if (gray) {
+                const double luma = 0.299 * s.r + 0.587 * s.g + 0.114 * s.b;
+                toSource += std::lround(3 * std::abs(got[1] - luma));
+            } else {
+                toSource += std::abs(got[0] - s.r) + std::abs(got[1] - s.g) + std::abs(got[2] - s.b);
+            }
+            samples += 3;
+        }
+    }
+    EXPECT_EQ(notWhite, 0) << what;
+    EXPECT_LE(largest, 2) << what;
+    EXPECT_LT(static_cast<double>(toDecoded) / samples, 0.25) << what;
+    EXPECT_LT(static_cast<double>(toSource) / samples, 3.0) << what;
+}
+
 class PsRender : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -310,19 +368,29 @@ protected:
     ScratchDir dir_;
 };
 
+// Every coding renders the page. JPEG pages (colour, coding 3) in every colour model show the
+// JPEG data as a JPEG decoder sees it (Ghostscript's decoder may round differently by a level or
+// two), close to the picture at quality 95; the rest of the page is white.
 TEST_F(PsRender, EveryCodingRendersThePagePixelForPixel) {
     struct Case {
         TIEPixelFormat format;
         uint8_t coding;
+        uint8_t jpegModel = 2;
     };
     for (const Case& c : {Case{ie1g, 0}, Case{ie1g, 1}, Case{ie1g, 2}, Case{ie1g, 3}, Case{ie24RGB, 0},
-                          Case{ie24RGB, 1}, Case{ie24RGB, 2}}) {
-        const std::string what = std::string(IEPixelFormatName(c.format)) + " coding " + std::to_string(c.coding);
+                          Case{ie24RGB, 1}, Case{ie24RGB, 2}, Case{ie24RGB, 3, 2}, Case{ie24RGB, 3, 1},
+                          Case{ie24RGB, 3, 0}, Case{ie24RGB, 3, 3}, Case{ie24RGB, 3, 4}}) {
+        const bool jpeg = c.format != ie1g && c.coding == 3;
+        const std::string what = std::string(IEPixelFormatName(c.format)) + " coding " + std::to_string(c.coding) +
+                                 (jpeg ? " colour model " + std::to_string(c.jpegModel) : "");
         // 119 x 77 on A4: the scale is exactly 5 (595 / 119), so every pixel is a 5 x 5 block.
         TIEBitmap source(119, c.format, 77);
         DrawBlocks(source);
         TIOParamsVals params;
         params.PsImageCoding = c.coding;
+        params.JpegColorModel = c.jpegModel;
+        params.JpegQualityLevel = 95;
+        params.JpegChromaSampling = 2;  // 1 x 1: the block picture's colours change every few pixels
         const auto path = dir_ / "page.ps";
         {
             TIEWideFileStream file(path, ieCreateAlways);
@@ -335,7 +403,28 @@ TEST_F(PsRender, EveryCodingRendersThePagePixelForPixel) {
         EXPECT_TRUE(log.empty()) << what << ": " << log;
         ASSERT_EQ(pages[0].width, 595);
         ASSERT_EQ(pages[0].height, 842);
-        ExpectPagePlacedTopLeft(pages[0], source, 5, what);
+        if (!jpeg) {
+            ExpectPagePlacedTopLeft(pages[0], source, 5, what);
+            continue;
+        }
+        EXPECT_EQ(params.JpegColorModel, c.jpegModel);
+        const auto bytes = test::ReadFileBytes(path);
+        EXPECT_NE(std::string(bytes.begin(), bytes.end())
+                      .find("currentfile /ASCII85Decode filter << >> /DCTDecode filter\r\n" +
+                            std::string(c.jpegModel == 1 ? "false 1" : "false 3") + "\r\n%%BeginData:"),
+                  std::string::npos)
+            << what;
+        // The same JPEG bytes, decoded by our decoder (which matches djpeg exactly).
+        TMemoryStream data;
+        ProgressRecord progress;
+        SaveJpegPage(data, source, params, progress);
+        TIEBitmap decoded;
+        TIOParamsVals decodedParams;
+        data.SetPosition(0);
+        ASSERT_EQ(LoadJpegFromStream(data, nullptr, decoded, false, -1, false, false, false, false, false, false,
+                                     progress, decodedParams),
+                  77);
+        ExpectJpegPagePlacedTopLeft(pages[0], source, decoded, 5, c.jpegModel == 1, what);
     }
 }
 

@@ -1,0 +1,1 @@
+quirelle_bench_program(bench_jpeg_large_photo SOURCES jpeg_large_photo.cpp DEPENDS quirelle_engine)
