@@ -150,6 +150,9 @@ class Loading : public ::testing::Test {
 protected:
     void SetUp() override {
         gLog = ReaderLog{};
+        // The stand-ins replace the real readers for the test; TearDown puts those back.
+        for (TIEFormatId id : kStoodIn)
+            if (const TIELoaderEntry* entry = IEFindLoader(id)) saved_.emplace_back(id, *entry);
         IERegisterReader(iofmtPXM, StandInPgmReader);
         IERegisterReaderEx(iofmtBMP, StandInMaskReader);
         IERegisterReader(iofmtPNG, StandInPngReader);
@@ -161,9 +164,17 @@ protected:
         io.OnFinishWork = [this](TImageIO*) { ++finishes; };
     }
     void TearDown() override {
-        for (TIEFormatId id : {iofmtPXM, iofmtBMP, iofmtPNG, iofmtGIF, iofmtJPEG, iofmtTIFF, iofmtPCX, iofmtWBMP})
-            IEUnregisterReader(id);
+        for (TIEFormatId id : kStoodIn) IEUnregisterReader(id);
+        for (const auto& [id, entry] : saved_) {
+            if (entry.Read)
+                IERegisterReader(id, entry.Read);
+            else if (entry.ReadEx)
+                IERegisterReaderEx(id, entry.ReadEx);
+        }
     }
+    static constexpr TIEFormatId kStoodIn[] = {iofmtPXM, iofmtBMP, iofmtPNG, iofmtGIF,
+                                               iofmtJPEG, iofmtTIFF, iofmtPCX, iofmtWBMP};
+    std::vector<std::pair<TIEFormatId, TIELoaderEntry>> saved_;
     std::filesystem::path Write(const std::string& name, const Bytes& data) {
         const auto path = dir / name;
         test::WriteFileBytes(path, data);

@@ -14,25 +14,18 @@
 #include "platform/ieexception.h"
 #include "platform/iestreams.h"
 #include "platform/iesystem.h"
+#include "tests/support/pages.h"
 #include "tests/support/render.h"
 #include "tests/support/testsupport.h"
 
 namespace quirelle {
 namespace {
 
+using test::DrawBlocks;
+using test::ExpectJpegPagePlacedTopLeft;
+using test::ExpectPagePlacedTopLeft;
 using test::RgbImage;
 using test::ScratchDir;
-
-// Pins the creation date to 2026-12-09 13:45:02 (UTC).
-class FixedDate {
-public:
-    FixedDate() {
-        setenv("SOURCE_DATE_EPOCH", "1796823902", 1);
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    ~FixedDate() { unsetenv("SOURCE_DATE_EPOCH"); }
-};
 
 std::string Text(const TMemoryStream& m) { return std::string(m.Bytes().begin(), m.Bytes().end()); }
 
@@ -44,7 +37,7 @@ std::string SinglePage(TIEBitmap& page, TIOParamsVals& params) {
 }
 
 TEST(PdfPages, SixteenByTwoExampleByteForByte) {
-    FixedDate date;
+    test::FixedDocumentDate date;
     TIOParamsVals params;
     params.PdfImageCoding = 0;
     TIEBitmap page(16, ie1g, 2);
@@ -148,7 +141,7 @@ TEST(PdfPages, ContentPlacesTheImageTopLeftAndObjectsAreNumberedPerPage) {
 }
 
 TEST(PdfPages, InfoDictionaryHoldsTheFieldsThatAreSet) {
-    FixedDate date;
+    test::FixedDocumentDate date;
     TIOParamsVals params;
     params.PdfInfoTitle = "A (title)";
     params.PdfInfoProducer = "Quirelle";
@@ -196,70 +189,8 @@ void QpdfCheck(const std::filesystem::path& file) {
     EXPECT_EQ(output.find("WARNING"), std::string::npos) << output;
 }
 
-void DrawBlocks(TIEBitmap& b) {
-    for (int32_t y = 0; y < b.Height(); ++y)
-        for (int32_t x = 0; x < b.Width(); ++x) {
-            const int bx = x / 4, by = y / 3;
-            if (b.Format() == ie1g)
-                b.SetPixel1(x, y, ((bx * 7 + by * 3) % 5) < 2);
-            else
-                b.SetPixel24(x, y, BgrColor{uint8_t(bx * 37 + by * 11), uint8_t(bx * 91 ^ by * 29), uint8_t(255 - bx * 13 - by * 17)});
-        }
-}
 
-void ExpectPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, int32_t factor, const std::string& what) {
-    int32_t mismatches = 0;
-    for (int32_t y = 0; y < page.height && mismatches < 5; ++y)
-        for (int32_t x = 0; x < page.width && mismatches < 5; ++x) {
-            uint8_t expected[3] = {255, 255, 255};
-            if (x < source.Width() * factor && y < source.Height() * factor) {
-                const BgrColor c = source.PixelAsBgr(x / factor, y / factor);
-                expected[0] = c.r, expected[1] = c.g, expected[2] = c.b;
-            }
-            const uint8_t* got = page.At(x, y);
-            if (got[0] != expected[0] || got[1] != expected[1] || got[2] != expected[2]) {
-                ++mismatches;
-                ADD_FAILURE() << what << ": pixel " << x << "," << y << " is " << int(got[0]) << "," << int(got[1]) << ","
-                              << int(got[2]) << " expected " << int(expected[0]) << "," << int(expected[1]) << ","
-                              << int(expected[2]);
-            }
-        }
-}
 
-// Compares a rendered JPEG page with the decoded JPEG (a level or two of rounding apart) and with
-// the picture (the JPEG loss), scaled by an integer factor into the top-left corner; the rest of
-// the page must be white, except edgeSlack rows and columns along the image's edge (poppler
-// paints the image's last row and column once more there).
-void ExpectJpegPagePlacedTopLeft(const RgbImage& page, TIEBitmap& source, TIEBitmap& decoded, int32_t factor, bool gray,
-                                 const std::string& what, int32_t edgeSlack = 0) {
-    int64_t toDecoded = 0, toSource = 0, samples = 0;
-    int32_t largest = 0, notWhite = 0;
-    for (int32_t y = 0; y < page.height; ++y) {
-        for (int32_t x = 0; x < page.width; ++x) {
-            const uint8_t* got = page.At(x, y);
-            if (x >= source.Width() * factor || y >= source.Height() * factor) {
-                const bool edge = x < source.Width() * factor + edgeSlack && y < source.Height() * factor + edgeSlack;
-                if (!edge && (got[0] != 255 || got[1] != 255 || got[2] != 255)) ++notWhite;
-                continue;
-            }
-            const BgrColor d = decoded.PixelAsBgr(x / factor, y / factor);
-            const BgrColor s = source.PixelAsBgr(x / factor, y / factor);
-            const int dd[3] = {std::abs(got[0] - d.r), std::abs(got[1] - d.g), std::abs(got[2] - d.b)};
-            for (int v : dd) largest = std::max(largest, v), toDecoded += v;
-            if (gray) {
-                const double luma = 0.299 * s.r + 0.587 * s.g + 0.114 * s.b;
-                toSource += std::lround(3 * std::abs(got[1] - luma));
-            } else {
-                toSource += std::abs(got[0] - s.r) + std::abs(got[1] - s.g) + std::abs(got[2] - s.b);
-            }
-            samples += 3;
-        }
-    }
-    EXPECT_EQ(notWhite, 0) << what;
-    EXPECT_LE(largest, 2) << what;
-    EXPECT_LT(static_cast<double>(toDecoded) / samples, 0.25) << what;
-    EXPECT_LT(static_cast<double>(toSource) / samples, 3.0) << what;
-}
 
 // Every coding passes qpdf and renders the page. JPEG pages (colour, coding 4) in every colour
 // model show the JPEG data as a JPEG decoder sees it, close to the picture at quality 95, with
