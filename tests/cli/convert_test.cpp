@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "codecs/jpegfilt.h"
+#include "image/ieutils.h"
+#include "io/imageio.h"
+#include "platform/iestreams.h"
+#include "tests/support/pages.h"
 #include "tests/support/render.h"
 #include "tests/support/testsupport.h"
 
@@ -181,6 +186,45 @@ TEST_F(ConvertProgram, EveryInputFormIntoPdfAndPostScriptWithEveryCompression) {
         const auto pages = test::RenderWithGhostscript(path, t.file.ends_with(".ps") ? 595 : 0, 842, 72, &log);
         ASSERT_EQ(pages.size(), inputs.size()) << what << ": " << log;
         for (size_t i = 0; i < inputs.size(); ++i) ExpectPage(pages[i], inputs[i].picture, 5, what + " page " + inputs[i].name);
+    }
+}
+
+TEST_F(ConvertProgram, JpegInputsIntoBothKinds) {
+    // A JPEG made by the engine from the block picture; lossless page codings must show exactly
+    // what the engine decodes from it, JPEG pages that within a few levels.
+    TIEBitmap picture(119, ie24RGB, 77);
+    test::DrawBlocks(picture);
+    {
+        TIOParamsVals params;
+        params.JpegQualityLevel = 95;
+        ProgressRecord progress;
+        TIEWideFileStream file(dir_ / "photo.jpg", ieCreateAlways);
+        SaveJpegToStream(file, picture, params, progress);
+    }
+    TImageIO reference;
+    reference.LoadFile(dir_ / "photo.jpg");
+    ASSERT_EQ(reference.CancelRequested, 0) << reference.LastError;
+    TIEBitmap& decoded = *reference.IEBitmap();
+    for (const std::string arguments : {"-c rle -o j.pdf", "-c lzw -o j.pdf", "-c rle -o j.ps", "-c jpeg --jpeg-quality 95 -o j.pdf",
+                                        "-c jpeg --jpeg-quality 95 -o j.ps"}) {
+        const RunResult run = Convert("photo.jpg --no-progress " + arguments, dir_.Path());
+        ASSERT_EQ(run.status, 0) << arguments << ": " << run.output;
+        const auto file = dir_ / (arguments.ends_with(".ps") ? "j.ps" : "j.pdf");
+        const auto pages = test::RenderWithGhostscript(file, arguments.ends_with(".ps") ? 595 : 0, 842);
+        ASSERT_EQ(pages.size(), 1u) << arguments;
+        if (arguments.find("jpeg") == std::string::npos) {
+            test::ExpectPagePlacedTopLeft(pages[0], decoded, 5, arguments);
+        } else {
+            int64_t difference = 0;
+            for (int y = 0; y < 77 * 5; ++y)
+                for (int x = 0; x < 119 * 5; ++x) {
+                    const BgrColor c = decoded.PixelAsBgr(x / 5, y / 5);
+                    const uint8_t* got = pages[0].At(x, y);
+                    difference += std::abs(got[0] - c.r) + std::abs(got[1] - c.g) + std::abs(got[2] - c.b);
+                }
+            // The blocks change colour every 4 pixels, which 2 x 2 chroma sampling cannot keep.
+            EXPECT_LT(static_cast<double>(difference) / (77 * 5 * 119 * 5 * 3), 8.0) << arguments;
+        }
     }
 }
 
