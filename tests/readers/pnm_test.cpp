@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/readerrun.h"
 #include "tests/support/testsupport.h"
 
 namespace quirelle {
@@ -28,19 +29,8 @@ std::string Bin(const std::string& text, std::initializer_list<int> bytes = {}) 
     return s;
 }
 
-struct PnmRead {
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    uint8_t cancel = 0;
-    ProgressRecord progress;
-    PnmRead() { progress.CancelFlag = &cancel; }
-    // True when the reader did not set the cancel flag.
-    bool Read(const std::string& data, bool paramsOnly = false) {
-        TIEMemoryReadStream stream(data.data(), static_cast<int64_t>(data.size()));
-        ReadPnm(stream, bitmap, params, paramsOnly, progress);
-        return cancel == 0;
-    }
-    BgrColor Px(int32_t x, int32_t y) { return bitmap.PixelAsBgr(x, y); }
+struct PnmRead : test::ReaderRun {
+    PnmRead() : ReaderRun(ReadPnm) {}
 };
 
 BgrColor Gray(uint8_t v) { return BgrColor{v, v, v}; }

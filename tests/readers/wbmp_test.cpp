@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "readers/iepnm.h"
+#include "tests/support/readerrun.h"
 #include "tests/support/testsupport.h"
 
 namespace quirelle {
@@ -21,23 +22,8 @@ std::string Bytes(std::initializer_list<int> bytes) {
     return s;
 }
 
-struct WbmpRead {
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    uint8_t cancel = 0;
-    ProgressRecord progress;
-    WbmpRead() { progress.CancelFlag = &cancel; }
-    bool Read(const std::string& data, bool paramsOnly = false) {
-        TIEMemoryReadStream stream(data.data(), static_cast<int64_t>(data.size()));
-        ReadWbmp(stream, bitmap, params, paramsOnly, progress);
-        return cancel == 0;
-    }
-    // Row y as '#' (black) and '.' (white).
-    std::string Row(int32_t y) {
-        std::string s;
-        for (int32_t x = 0; x < bitmap.Width(); ++x) s += bitmap.GetPixel1(x, y) ? '.' : '#';
-        return s;
-    }
+struct WbmpRead : test::ReaderRun {
+    WbmpRead() : ReaderRun(ReadWbmp) {}
 };
 
 TEST(WbmpRead, ReadsRowsMostSignificantBitFirstOneIsWhite) {
