@@ -838,8 +838,7 @@ bool TIEBitmap::ResizeKeeping(int32_t width, int32_t height) {
     TIEBitmap fresh;
     fresh.location_ = location_;
     fresh.rowAlignment_ = rowAlignment_;
-    fresh.AllocatorKind = AllocatorKind;
-    fresh.MemoryThreshold = MemoryThreshold;
+    fresh.AssignSettings(*this);
     fresh.isAlphaPlane_ = isAlphaPlane_;
     if (!fresh.Allocate(width, height, format_)) {
         FreeStorage(true);
@@ -880,8 +879,7 @@ bool TIEBitmap::ReallocateKeeping(TIEStorageLocation location, int32_t alignment
     TIEBitmap fresh;
     fresh.location_ = location;
     fresh.rowAlignment_ = alignment;
-    fresh.AllocatorKind = AllocatorKind;
-    fresh.MemoryThreshold = MemoryThreshold;
+    fresh.AssignSettings(*this);
     fresh.isAlphaPlane_ = isAlphaPlane_;
     fresh.palette_ = palette_;
     if (!fresh.Allocate(width_, height_, format_)) {
@@ -924,6 +922,16 @@ bool TIEBitmap::SetLocation(TIEStorageLocation location) {
     return ReallocateKeeping(location, rowAlignment_);
 }
 
+void TIEBitmap::AssignSettings(const TIEBitmap& from) {
+    MemoryThreshold = from.MemoryThreshold;
+    BilevelMethod = from.BilevelMethod;
+    QuantizeColors = from.QuantizeColors;
+    GrayRangeLow = from.GrayRangeLow;
+    GrayRangeHigh = from.GrayRangeHigh;
+    AllocatorKind = from.AllocatorKind;
+    AccessMode = from.AccessMode;
+}
+
 void TIEBitmap::MoveTo(TIEBitmap& target) {
     if (&target == this) return;
     target.FreeStorage(true);
@@ -931,14 +939,8 @@ void TIEBitmap::MoveTo(TIEBitmap& target) {
     target.vclBitmap_ = nullptr;
     target.vclBitmapNotOwned_ = false;
     target.TakeStorageFrom(*this);
-    target.BilevelMethod = BilevelMethod;
-    target.QuantizeColors = QuantizeColors;
-    target.GrayRangeLow = GrayRangeLow;
-    target.GrayRangeHigh = GrayRangeHigh;
-    target.AllocatorKind = AllocatorKind;
-    target.MemoryThreshold = MemoryThreshold;
+    target.AssignSettings(*this);
     target.IsFullyOpaque = IsFullyOpaque;
-    target.AccessMode = AccessMode;
     target.isAlphaPlane_ = isAlphaPlane_;
     target.reallocPending_ = reallocPending_;
     // This buffer keeps its location and alignment for the storage it builds next.

@@ -205,6 +205,10 @@ public:
     void ConvertedCopyFrom(TIEBitmap& source);
 
     // --- settings
+    // Copies the settings below (and the access mode) from another buffer, for new storage that
+    // is built beside a buffer's pixels and then takes their place.
+    void AssignSettings(const TIEBitmap& from);
+
     int64_t MemoryThreshold;
     uint8_t BilevelMethod = 1;  // 0 ordered dither, 1 threshold at the mean luminance
     int32_t QuantizeColors = 256;

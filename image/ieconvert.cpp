@@ -629,12 +629,7 @@ bool TIEBitmapConverter::ConvertStored(TIEBitmap& bitmap, TIEPixelFormat format)
     TIEBitmap fresh;
     fresh.location_ = bitmap.location_;
     fresh.rowAlignment_ = bitmap.rowAlignment_;
-    fresh.AllocatorKind = bitmap.AllocatorKind;
-    fresh.MemoryThreshold = bitmap.MemoryThreshold;
-    fresh.BilevelMethod = bitmap.BilevelMethod;
-    fresh.QuantizeColors = bitmap.QuantizeColors;
-    fresh.GrayRangeLow = bitmap.GrayRangeLow;
-    fresh.GrayRangeHigh = bitmap.GrayRangeHigh;
+    fresh.AssignSettings(bitmap);
     if (!fresh.Allocate(bitmap.width_, bitmap.height_, format)) return false;
     CopyPixels(bitmap, fresh);
     bitmap.GrayRangeLow = fresh.GrayRangeLow;
@@ -673,12 +668,7 @@ bool TIEBitmapConverter::ConvertPlatformBitmap(TIEBitmap& bitmap, TIEPixelFormat
     // bitmap once it has been rebuilt in the new depth.
     TIEBitmap fresh;
     fresh.location_ = ieInMemory;
-    fresh.AllocatorKind = bitmap.AllocatorKind;
-    fresh.MemoryThreshold = bitmap.MemoryThreshold;
-    fresh.BilevelMethod = bitmap.BilevelMethod;
-    fresh.QuantizeColors = bitmap.QuantizeColors;
-    fresh.GrayRangeLow = bitmap.GrayRangeLow;
-    fresh.GrayRangeHigh = bitmap.GrayRangeHigh;
+    fresh.AssignSettings(bitmap);
     if (!fresh.Allocate(bitmap.width_, bitmap.height_, format)) return false;
     CopyPixels(bitmap, fresh);
     bitmap.GrayRangeLow = fresh.GrayRangeLow;

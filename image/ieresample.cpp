@@ -233,13 +233,7 @@ bool IEResizeBitmap(TIEBitmap& bitmap, int32_t width, int32_t height, bool filte
     if (width <= 0 || height <= 0 || bitmap.Width() <= 0 || bitmap.Height() <= 0) return false;
     TIEBitmap resized;
     // The new storage follows the buffer's own settings, which MoveTo hands back to it.
-    resized.MemoryThreshold = bitmap.MemoryThreshold;
-    resized.AllocatorKind = bitmap.AllocatorKind;
-    resized.BilevelMethod = bitmap.BilevelMethod;
-    resized.QuantizeColors = bitmap.QuantizeColors;
-    resized.GrayRangeLow = bitmap.GrayRangeLow;
-    resized.GrayRangeHigh = bitmap.GrayRangeHigh;
-    resized.AccessMode = bitmap.AccessMode;
+    resized.AssignSettings(bitmap);
     const bool ok = filtered ? IEResampleFiltered(bitmap, resized, width, height)
                              : IEResampleNearest(bitmap, resized, width, height);
     if (!ok) return false;
