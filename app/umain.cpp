@@ -23,22 +23,6 @@
 
 namespace quirelle {
 
-const std::array<TPaperSize, 12> PaperSizes = {{
-    {"A0", 2380, 3368},
-    {"A1", 1684, 2380},
-    {"A2", 1190, 1684},
-    {"A3", 842, 1190},
-    {"A4", 595, 842},
-    {"A5", 421, 595},
-    {"A6", 297, 421},
-    {"B5", 501, 709},
-    {"letter (8.5\"x11\")", 612, 792},
-    {"Legal (8.5\"x14\")", 612, 1008},
-    {"ledger (17\"x11\")", 1224, 792},
-    {"11\"x17\"", 792, 1224},
-}};
-const std::array<uint8_t, 4> PdfCodingForChoice = {1, 3, 2, 4};
-const std::array<uint8_t, 4> PsCodingForChoice = {0, 2, 1, 3};
 
 // ---------------------------------------------------------------------------------------------
 // Paths
@@ -229,7 +213,7 @@ Tmainform::Tmainform(QWidget* parent) : QWidget(parent) {
     cbb2 = new QComboBox(Page2);
     cbb2->setObjectName(QStringLiteral("cbb2"));
     cbb2->setGeometry(336, 240, 145, 21);
-    for (const char* item : {"RLE", "G3Fax", "G4Fax", "Jpeg"}) cbb2->addItem(QString::fromLatin1(item));
+    for (const char* item : CompressionChoices) cbb2->addItem(QString::fromLatin1(item));
 
     // Page 3: the preview and the two ways to add a page.
     ImageView1 = new gui::TImageView(QStringLiteral("ImageView1"), Page3);
@@ -305,7 +289,7 @@ void Tmainform::FormActivate() {
     if (activated_) return;
     activated_ = true;
     for (QFrame* page : {Page1, Page2, Page3, Page4}) page->move(40, 112);
-    cbb1->setCurrentIndex(4);
+    cbb1->setCurrentIndex(kDefaultPaperIndex);
     cbb2->setCurrentIndex(0);
     btnChoosePDFClick();
     ShowPage(1);

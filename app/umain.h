@@ -8,6 +8,8 @@
 #include <array>
 #include <string>
 
+#include "io/iepapers.h"
+
 class QComboBox;
 class QFrame;
 class QLineEdit;
@@ -22,16 +24,6 @@ class TArtPicture;
 class TImageView;
 }  // namespace gui
 
-// A paper size of the wizard's list, in points.
-struct TPaperSize {
-    const char* Name;
-    int32_t Width;
-    int32_t Height;
-};
-extern const std::array<TPaperSize, 12> PaperSizes;
-// Coding codes written into the parameter set for the items of the compression list.
-extern const std::array<uint8_t, 4> PdfCodingForChoice;
-extern const std::array<uint8_t, 4> PsCodingForChoice;
 inline constexpr const char* kDefaultPdfName = "Quirelle_PDF.pdf";
 inline constexpr const char* kDefaultPsName = "Quirelle_PS.ps";
 // The help page the Help button opens.

@@ -18,6 +18,7 @@
 
 #include "io/ieengine.h"
 #include "io/ieformats.h"
+#include "io/iepapers.h"
 #include "io/imageio.h"
 #include "platform/ieexception.h"
 #include "platform/iestreams.h"
@@ -34,23 +35,18 @@ constexpr const char* kVersion = "5.0.1";
 // Exit statuses.
 constexpr int kDone = 0, kFailed = 1, kUsage = 2;
 
-struct Paper {
-    const char* name;
-    int32_t width, height;
-};
-// The wizard's paper sizes, in points.
-constexpr Paper kPapers[] = {{"A0", 2380, 3368}, {"A1", 1684, 2380},  {"A2", 1190, 1684},   {"A3", 842, 1190},
-                             {"A4", 595, 842},   {"A5", 421, 595},    {"A6", 297, 421},     {"B5", 501, 709},
-                             {"letter", 612, 792}, {"legal", 612, 1008}, {"ledger", 1224, 792}, {"11x17", 792, 1224}};
-
 struct Compression {
     const char* name;
     int pdf;  // coding code for PDF, -1: not available
     int ps;   // coding code for PostScript, -1: not available
 };
 // The wizard's four choices mapped as the wizard maps them, plus none and lzw for PDF.
-constexpr Compression kCompressions[] = {
-    {"rle", 1, 0}, {"g3", 3, 2}, {"g4", 2, 1}, {"jpeg", 4, 3}, {"none", 0, -1}, {"lzw", 5, -1}};
+constexpr Compression kCompressions[] = {{"rle", PdfCodingForChoice[0], PsCodingForChoice[0]},
+                                         {"g3", PdfCodingForChoice[1], PsCodingForChoice[1]},
+                                         {"g4", PdfCodingForChoice[2], PsCodingForChoice[2]},
+                                         {"jpeg", PdfCodingForChoice[3], PsCodingForChoice[3]},
+                                         {"none", 0, -1},
+                                         {"lzw", 5, -1}};
 
 const char* const kHelp = R"(NAME
     quirelle-convert - turn images into one PDF or PostScript document
@@ -310,7 +306,7 @@ struct Options {
     std::vector<std::string> inputs;
     std::string output;
     std::string kind;  // "pdf" or "ps"
-    const Paper* paper = &kPapers[4];
+    const TPaperSize* paper = &PaperSizes[kDefaultPaperIndex];
     const Compression* compression = &kCompressions[0];
     std::optional<std::string> title, author, subject, keywords, creator, producer;
     int jpegQuality = 80;
@@ -334,12 +330,12 @@ int Convert(const Options& o) {
     try {
         PendingOutput pending(o.output);
         if (pdf) {
-            p.PdfMediaWidth = o.paper->width;
-            p.PdfMediaHeight = o.paper->height;
+            p.PdfMediaWidth = o.paper->Width;
+            p.PdfMediaHeight = o.paper->Height;
             io.BeginPdfDocument(pending.Path());
         } else {
-            p.PsMediaWidth = o.paper->width;
-            p.PsMediaHeight = o.paper->height;
+            p.PsMediaWidth = o.paper->Width;
+            p.PsMediaHeight = o.paper->Height;
             if (o.title) p.PsDocTitle = *o.title;
             io.BeginPsDocument(pending.Path());
         }
@@ -361,12 +357,12 @@ int Convert(const Options& o) {
             // Every page gets the document's settings, whatever the file said about itself.
             p.JpegQualityLevel = o.jpegQuality;
             if (pdf) {
-                p.PdfMediaWidth = o.paper->width;
-                p.PdfMediaHeight = o.paper->height;
+                p.PdfMediaWidth = o.paper->Width;
+                p.PdfMediaHeight = o.paper->Height;
                 p.PdfImageCoding = static_cast<uint8_t>(o.compression->pdf);
             } else {
-                p.PsMediaWidth = o.paper->width;
-                p.PsMediaHeight = o.paper->height;
+                p.PsMediaWidth = o.paper->Width;
+                p.PsMediaHeight = o.paper->Height;
                 p.PsImageCoding = static_cast<uint8_t>(o.compression->ps);
             }
             const int32_t w = io.IEBitmap()->Width(), h = io.IEBitmap()->Height();
@@ -511,9 +507,9 @@ int Run(int argc, char** argv) {
             o.kind = v;
         } else if (arg == "-p" || arg == "--paper") {
             if (!need("--paper", v)) return UsageError("option '" + arg + "' needs a paper name");
-            const auto* paper = std::find_if(std::begin(kPapers), std::end(kPapers),
-                                             [&](const Paper& p) { return Lower(p.name) == Lower(v); });
-            if (paper == std::end(kPapers))
+            const auto* paper = std::find_if(PaperSizes.begin(), PaperSizes.end(),
+                                             [&](const TPaperSize& p) { return Lower(p.ShortName) == Lower(v); });
+            if (paper == PaperSizes.end())
                 return UsageError("unknown paper '" + v + "' (A0 A1 A2 A3 A4 A5 A6 B5 letter legal ledger 11x17)");
             o.paper = paper;
         } else if (arg == "-c" || arg == "--compression") {
