@@ -5,6 +5,7 @@
 #include <span>
 
 #include "image/ieutils.h"
+#include "fuzz/fuzzsupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace quirelle;
@@ -19,14 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TIEBitmap bitmap;
     ImportDib(block, bitmap);
     if (bitmap.IsEmpty()) return 0;
-    const auto used = static_cast<size_t>((int64_t{bitmap.Width()} * bitmap.BitsPerPixel() + 7) / 8);
-    volatile uint8_t sink = 0;
-    uint8_t sum = 0;
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = bitmap.RowAddress(y);
-        for (size_t i = 0; i < used; ++i) sum = static_cast<uint8_t>(sum + row[i]);
-    }
-    sink = sum;
-    (void)sink;
+    fuzz::TouchEveryPixel(bitmap);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "codecs/jpegfilt.h"
+#include "fuzz/fuzzsupport.h"
 
 namespace {
 
@@ -15,15 +16,6 @@ using namespace quirelle;
 // Full decodes are skipped above this many pixels: they are slow without finding more.
 constexpr int64_t kMaxFuzzPixels = int64_t{1} << 22;
 
-uint32_t TouchAll(TIEBitmap& bitmap) {
-    uint32_t sum = 0;
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = bitmap.RowAddress(y);
-        if (!row) std::abort();
-        for (int32_t i = 0; i < bitmap.RowLength(); ++i) sum += row[i];
-    }
-    return sum;
-}
 
 }  // namespace
 
@@ -63,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t rows = LoadJpegFromStream(stream, tables ? &tablesStream : nullptr, bitmap, native, rowLimit, true,
                                             true, options & 1, true, keepYCbCr, false, progress, params, 64, 64);
     if (rows < 0 || rows > bitmap.Height()) std::abort();
-    volatile uint32_t sink = TouchAll(bitmap);
-    (void)sink;
+    fuzz::TouchEveryPixel(bitmap);
     if (cancel || bitmap.IsEmpty() || int64_t{bitmap.Width()} * bitmap.Height() > 256 * 256) return 0;
 
     // Saved again, with the file's markers, in a model picked by the options.

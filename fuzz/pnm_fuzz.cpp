@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "readers/iepnm.h"
+#include "fuzz/fuzzsupport.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ struct Loaded {
 };
 
 // Reads every byte of every row, so that the sanitizers see all of them.
-uint32_t TouchAll(TIEBitmap& bitmap) {
-    uint32_t sum = 0;
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-        const uint8_t* row = bitmap.RowAddress(y);
-        if (!row) std::abort();
-        for (int32_t i = 0; i < bitmap.RowLength(); ++i) sum += row[i];
-    }
-    return sum;
-}
 
 bool SamePixel(TIEBitmap& a, TIEBitmap& b, int32_t x, int32_t y) {
     if (a.Format() == ieRGB48 && b.Format() == ieRGB48) return a.GetPixel48(x, y) == b.GetPixel48(x, y);
@@ -44,20 +36,10 @@ bool SamePixel(TIEBitmap& a, TIEBitmap& b, int32_t x, int32_t y) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool native = size > 0 && (data[size - 1] & 1);
-    {
-        TIEBitmap bitmap;
-        TIOParamsVals params;
-        uint8_t cancel = 0;
-        ProgressRecord progress;
-        progress.CancelFlag = &cancel;
-        TIEMemoryReadStream stream(data, static_cast<int64_t>(size));
-        ReadPnm(stream, bitmap, params, true, progress);
-        if (!bitmap.IsEmpty()) std::abort();  // params only never touches the buffer
-    }
+    fuzz::CheckParamsOnly(ReadPnm, data, size);
     Loaded first(data, size, native);
     if (first.bitmap.IsEmpty()) return 0;
-    volatile uint32_t sink = TouchAll(first.bitmap);
-    (void)sink;
+    fuzz::TouchEveryPixel(first.bitmap);
     if (first.cancel) return 0;
 
     TMemoryStream written;

@@ -56,6 +56,18 @@ public:
         io_.ReportFinish();
     }
 
+    // Opens a file for reading with write-sharing denied. An open error is recorded in LastError
+    // (and the finish reported, when asked) before it goes on to the caller.
+    std::unique_ptr<TIEWideFileStream> OpenFile(const std::filesystem::path& fileName, bool reportFinish) {
+        try {
+            return std::make_unique<TIEWideFileStream>(fileName, ieOpenRead);
+        } catch (const std::exception& e) {
+            io_.LastError = e.what();
+            if (reportFinish) io_.ReportFinish();
+            throw;
+        }
+    }
+
     static std::string NoReaderText(int32_t formatId) {
         return IEFormat("no reader for %s files is built in", IEFormatShortName(formatId));
     }
@@ -67,13 +79,7 @@ public:
             return;
         }
         if (entry.OpenFileFirst) {
-            std::unique_ptr<TIEWideFileStream> file;
-            try {
-                file = std::make_unique<TIEWideFileStream>(fileName, ieOpenRead);
-            } catch (const std::exception& e) {
-                io_.LastError = e.what();
-                throw;
-            }
+            std::unique_ptr<TIEWideFileStream> file = OpenFile(fileName, false);
             StreamLoader(*file, formatId, entry, &fileName, false);
             return;
         }
@@ -82,14 +88,7 @@ public:
             FailAndFinish(kNoBuffer);
             return;
         }
-        std::unique_ptr<TIEWideFileStream> file;
-        try {
-            file = std::make_unique<TIEWideFileStream>(fileName, ieOpenRead);
-        } catch (const std::exception& e) {
-            io_.LastError = e.what();
-            io_.ReportFinish();
-            throw;
-        }
+        std::unique_ptr<TIEWideFileStream> file = OpenFile(fileName, true);
         io_.CancelRequested = 0;
         if (entry.FileReadBuffer > 0) {
             TIEBufferedReadStream buffered(*file, entry.FileReadBuffer);
@@ -322,13 +321,7 @@ public:
         }
         std::unique_ptr<TIEWideFileStream> file;
         if (!source) {
-            try {
-                file = std::make_unique<TIEWideFileStream>(*fileName, ieOpenRead);
-            } catch (const std::exception& e) {
-                io_.LastError = e.what();
-                io_.ReportFinish();
-                throw;
-            }
+            file = OpenFile(*fileName, true);
             source = file.get();
         }
         io_.CancelRequested = 0;

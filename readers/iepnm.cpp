@@ -157,6 +157,9 @@ private:
     bool ForEachRow(ReadRow&& readRow, uint8_t unreadFill, bool notifyAfterLast = true);
     // Reads up to count bytes into dst and clears the bytes the stream could not deliver.
     bool ReadBytes(uint8_t* dst, int64_t count);
+    // Rows of big-endian 16-bit samples read straight into the buffer row, then scaled in place
+    // and stored little-endian.
+    bool ReadNative16(size_t samplesPerRow);
     // The next ASCII sample scaled to 0..255 (low 8 bits kept); false at the end of the data.
     bool NextAsciiSample(uint8_t& value);
     // Clears the ie24RGB pixels of a row from column x on; returns false (the row ended early).
@@ -199,6 +202,21 @@ bool PnmBodyReader::ForEachRow(ReadRow&& readRow, uint8_t unreadFill, bool notif
     for (; y < height_; ++y)
         if (uint8_t* row = bitmap_.RowAddress(y)) std::memset(row, unreadFill, static_cast<size_t>(rowLength));
     return complete;
+}
+
+bool PnmBodyReader::ReadNative16(size_t samplesPerRow) {
+    const std::vector<uint16_t> table = Table16();
+    return ForEachRow(
+        [&](uint8_t* row) {
+            const bool complete = ReadBytes(row, static_cast<int64_t>(2 * samplesPerRow));
+            for (size_t i = 0; i < samplesPerRow; ++i) {
+                const uint16_t v = table[(row[2 * i] << 8) | row[2 * i + 1]];
+                row[2 * i] = static_cast<uint8_t>(v);
+                row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+            }
+            return complete;
+        },
+        0);
 }
 
 bool PnmBodyReader::ReadBytes(uint8_t* dst, int64_t count) {
@@ -297,21 +315,7 @@ bool PnmBodyReader::ReadP5(bool native) {
             },
             0);
     }
-    if (native) {
-        // Big-endian samples read straight into the ie16gray row, then scaled in place.
-        const std::vector<uint16_t> table = Table16();
-        return ForEachRow(
-            [&](uint8_t* row) {
-                const bool complete = ReadBytes(row, static_cast<int64_t>(2 * n));
-                for (size_t x = 0; x < n; ++x) {
-                    const uint16_t v = table[(row[2 * x] << 8) | row[2 * x + 1]];
-                    row[2 * x] = static_cast<uint8_t>(v);
-                    row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
-                }
-                return complete;
-            },
-            0);
-    }
+    if (native) return ReadNative16(n);  // into the ie16gray row
     const std::vector<uint8_t> table = Table8();
     std::vector<uint8_t> samples(2 * n);
     return ForEachRow(
@@ -347,21 +351,7 @@ bool PnmBodyReader::ReadP6(bool native) {
             },
             0);
     }
-    if (native) {
-        // Big-endian red, green, blue read straight into the ieRGB48 row, scaled in place.
-        const std::vector<uint16_t> table = Table16();
-        return ForEachRow(
-            [&](uint8_t* row) {
-                const bool complete = ReadBytes(row, static_cast<int64_t>(6 * n));
-                for (size_t i = 0; i < 3 * n; ++i) {
-                    const uint16_t v = table[(row[2 * i] << 8) | row[2 * i + 1]];
-                    row[2 * i] = static_cast<uint8_t>(v);
-                    row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-                }
-                return complete;
-            },
-            0);
-    }
+    if (native) return ReadNative16(3 * n);  // red, green, blue into the ieRGB48 row
     const std::vector<uint8_t> table = Table8();
     std::vector<uint8_t> samples(6 * n);
     return ForEachRow(

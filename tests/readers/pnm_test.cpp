@@ -97,14 +97,9 @@ TEST(PnmRead, AsciiFormsDoNotReadTheStreamBytewise) {
     std::string data = "P3 100 100 255\n";
     for (int i = 0; i < 100 * 100 * 3; ++i) data += std::to_string(i % 256) + (i % 20 == 19 ? "\n" : " ");
     CountingStream stream(data.data(), static_cast<int64_t>(data.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    uint8_t cancel = 0;
-    ProgressRecord progress;
-    progress.CancelFlag = &cancel;
-    ReadPnm(stream, bitmap, params, false, progress);
-    EXPECT_EQ(cancel, 0);
-    EXPECT_EQ(bitmap.PixelAsBgr(99, 99), Rgb(29997 % 256, 29998 % 256, 29999 % 256));
+    PnmRead r;
+    EXPECT_TRUE(r.Read(stream));
+    EXPECT_EQ(r.Px(99, 99), Rgb(29997 % 256, 29998 % 256, 29999 % 256));
     EXPECT_LT(stream.reads, 10) << data.size() << " bytes";
 }
 
@@ -358,16 +353,11 @@ TEST(PnmRead, NativeFormatLeavesShallowSamplesEightBit) {
 TEST(PnmRead, LeavesTheStreamAfterTheImage) {
     const std::string data = Bin("P5 1 1 255\n", {7}) + Bin("P5 1 1 255\n", {9});
     TIEMemoryReadStream stream(data.data(), static_cast<int64_t>(data.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    uint8_t cancel = 0;
-    ProgressRecord progress;
-    progress.CancelFlag = &cancel;
-    ReadPnm(stream, bitmap, params, false, progress);
+    PnmRead r;
+    r.Read(stream);
     EXPECT_EQ(stream.Position(), 12);
-    ReadPnm(stream, bitmap, params, false, progress);
-    EXPECT_EQ(cancel, 0);
-    EXPECT_EQ(bitmap.PixelAsBgr(0, 0), Gray(9));
+    EXPECT_TRUE(r.Read(stream));
+    EXPECT_EQ(r.Px(0, 0), Gray(9));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -159,14 +159,9 @@ TEST(WbmpPublicFiles, MatchImageMagick) {
         ASSERT_EQ(std::system(command.c_str()), 0);
 
         const std::vector<uint8_t> reference = test::ReadFileBytes(pbm);
-        TIEMemoryReadStream referenceStream(reference.data(), static_cast<int64_t>(reference.size()));
-        TIEBitmap expected;
-        TIOParamsVals expectedParams;
-        uint8_t referenceCancel = 0;
-        ProgressRecord referenceProgress;
-        referenceProgress.CancelFlag = &referenceCancel;
-        ReadPnm(referenceStream, expected, expectedParams, false, referenceProgress);
-        ASSERT_EQ(referenceCancel, 0);
+        test::ReaderRun referenceRead(ReadPnm);
+        ASSERT_TRUE(referenceRead.Read(std::string(reference.begin(), reference.end())));
+        TIEBitmap& expected = referenceRead.bitmap;
 
         const std::vector<uint8_t> bytes = test::ReadFileBytes(file);
         WbmpRead r;

@@ -18,6 +18,9 @@ struct ReaderRun {
     // True when the reader did not set the cancel flag.
     bool Read(const std::string& data, bool paramsOnly = false) {
         TIEMemoryReadStream stream(data.data(), static_cast<int64_t>(data.size()));
+        return Read(stream, paramsOnly);
+    }
+    bool Read(TStream& stream, bool paramsOnly = false) {
         reader(stream, bitmap, params, paramsOnly, progress);
         return cancel == 0;
     }
